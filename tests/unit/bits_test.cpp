@@ -35,7 +35,7 @@ INSTANTIATE_TEST_SUITE_P(
         // whole bytes, big-endian fields
         ReadCase{{0xB4}, 0, 128, 8, 0xB4, 1, 128}, ReadCase{{0x12, 0x34}, 0, 128, 16, 0x1234, 2, 128},
         // a 16-bit field starting mid-byte takes its high bits from the rest of the byte
-        ReadCase{{0xB4, 0x0F, 0xF0}, 0, 16, 16, 0x40FF, 2, 8},
+        ReadCase{{0xB4, 0x0F, 0xF0}, 0, 16, 16, 0xA07F, 2, 16},
         // the last bit of a byte moves to the next byte
         ReadCase{{0x01}, 0, 1, 1, 1, 1, 128},
         // more than 32 bits read exactly 32
