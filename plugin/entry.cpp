@@ -158,6 +158,11 @@ int32_t PictureCall(const Platform* platform, const char* input, intptr_t len, u
   if ((flag & SPI_INPUT_MASK) == SPI_INPUT_FILE) {
     uint32_t length = 0;
     int32_t rc = ReadWholeFile(p, input, len, &owned, &length);
+    if (rc == SPI_NO_MEMORY) {
+      // Both out-parameters say null after 4 and 5, whichever block failed.
+      *header_out = nullptr;
+      *pixels_out = nullptr;
+    }
     if (rc != SPI_OK) return rc;
     source = owned;
     source_length = length;
