@@ -11,6 +11,8 @@ cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -j"$jobs" -C build/native
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 ninja -j"$jobs" -C build/win32
+cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DVESK_PLUGIN_NAME=VESK.SPH >/dev/null
+ninja -j"$jobs" -C build/win64
 
 export WINEPREFIX="$PWD/build/win32/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 out=build/samples

@@ -1,5 +1,6 @@
 // The plug-in's face as a host sees it: strings, IsSupported, sizes, result
 // codes, input kinds and progress, against the real loaded module.
+#include <stddef.h>
 #include <string.h>
 
 #include "tests/integration/harness.h"
@@ -132,6 +133,16 @@ CONTRACT_TEST(PictureInfoForEveryForm) {
     CHECK_EQ(info.y_density, 0);
     CHECK_EQ(info.color_depth, 24);
     CHECK(info.info_handle == nullptr);
+  }
+  // The record is written exactly: nothing past its end, the 64-bit filler zero.
+  {
+    uint8_t guarded[sizeof(PictureInfo) + 8];
+    memset(guarded, 0xEE, sizeof guarded);
+    CHECK_EQ(Info(plugin, Bytes("Lxyz"), (PictureInfo*)guarded), 0);
+    for (size_t i = sizeof(PictureInfo); i < sizeof guarded; i++) CHECK_EQ(guarded[i], 0xEE);
+    CHECK_EQ(sizeof(PictureInfo), sizeof(void*) == 8 ? 32 : 26);
+    CHECK_EQ(offsetof(PictureInfo, info_handle), sizeof(void*) == 8 ? 24 : 22);
+    for (size_t i = 22; i < sizeof(PictureInfo); i++) CHECK_EQ(guarded[i], 0);
   }
   // The palette form by name: 640 x 400, the file is opened but not read.
   std::string hhp = TempPath("empty.HHP");
