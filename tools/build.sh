@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything (native library and tools, the Windows plug-in and its
 # host) and decodes the bundled sample pictures through VESK.SPI under Wine
-# and through gdconv.
+# and through gdconv. With --no-samples it only builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/bootstrap.sh
@@ -13,6 +13,8 @@ cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 ninja -j"$jobs" -C build/win32
 cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DVESK_PLUGIN_NAME=VESK.SPH >/dev/null
 ninja -j"$jobs" -C build/win64
+
+[ "${1:-}" = "--no-samples" ] && exit 0
 
 export WINEPREFIX="$PWD/build/win32/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 out=build/samples

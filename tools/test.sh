@@ -3,15 +3,7 @@
 # contract tests of VESK.SPI and VESK.SPH under Wine. Builds what is needed first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/bootstrap.sh
-
-jobs=$(nproc)
-cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -j"$jobs" -C build/native
-cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
-ninja -j"$jobs" -C build/win32
-cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DVESK_PLUGIN_NAME=VESK.SPH >/dev/null
-ninja -j"$jobs" -C build/win64
+bash tools/build.sh --no-samples
 
 status=0
 echo "== native"
