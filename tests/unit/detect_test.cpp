@@ -15,7 +15,7 @@ std::vector<uint8_t> Headered(char digit, char mode, size_t extra = 2) {
   b[0] = 'G';
   b[1] = 'D';
   b[2] = (uint8_t)digit;
-  b[at] = (uint8_t)mode;
+  if (extra > 0) b[at] = (uint8_t)mode;  // extra 0: cut just before the mode letter
   return b;
 }
 
