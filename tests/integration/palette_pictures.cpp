@@ -2,6 +2,7 @@
 // and the same bytes as memory input are whatever their content says.
 #include <string.h>
 
+#include "encode/encode.h"
 #include "tests/integration/harness.h"
 #include "tests/support/bit_writer.h"
 
@@ -146,4 +147,36 @@ CONTRACT_TEST(PalettePictureAsMemoryIsReadByContent) {
     CHECK_EQ(info.height, 480);
     CheckHeader(d, 640, 480);
   }
+}
+
+// A picture of our own encoder's making: discs, stripes and a patch of 200
+// colours of noise, all within one palette.
+CONTRACT_TEST(EncodedPalettePictureDecodesExactly) {
+  std::vector<uint8_t> pixels((size_t)kWidth * kHeight * 3);
+  uint32_t noise = 12345;
+  for (int r = 0; r < kHeight; r++)
+    for (int c = 0; c < kWidth; c++) {
+      uint32_t k = 0xE0E0F0;
+      int dr = r - 200, dc = c - 320;
+      if (dr * dr + dc * dc < 150 * 150) k = 0x2050A0;
+      if (dr * dr + dc * dc < 60 * 60) k = 0xF0C000;
+      if ((r + 2 * c) % 64 < 5) k = 0x103010;
+      if (r >= 20 && r < 80 && c >= 20 && c < 120) {
+        noise = noise * 1103515245u + 12345u;
+        k = ((noise >> 16) % 200) * 0x010305u;
+      }
+      uint8_t* p = &pixels[3 * ((size_t)r * kWidth + c)];
+      p[0] = (uint8_t)k;
+      p[1] = (uint8_t)(k >> 8);
+      p[2] = (uint8_t)(k >> 16);
+    }
+  std::vector<uint8_t> stream;
+  const char* why = "";
+  CHECK_EQ(EncodePalette(pixels.data(), kWidth, kHeight, &stream, &why), 1);
+  std::string path = TempPath("encoded.Hhp");
+  CHECK(WriteBytes(path, stream));
+  Decoded d = DecodeFile(plugin, path, 0);
+  CHECK_EQ(d.result, 0);
+  CheckHeader(d, kWidth, kHeight);
+  CHECK(d.pixels == pixels);
 }
