@@ -1,5 +1,7 @@
 #include "encode/picture.h"
 
+#include <stddef.h>
+
 
 #include "encode/encode.h"
 
