@@ -177,7 +177,7 @@ void DrawScene(Canvas* c, SceneKind kind, uint32_t seed) {
       for (int i = 0; i < 24; i++) {
         uint32_t colour = palette[Next(&s) % 8];
         int32_t x = (int32_t)(Next(&s) % (uint32_t)w), y = (int32_t)(Next(&s) % (uint32_t)h);
-        int32_t a = 1 + (int32_t)(Next(&s) % (uint32_t)(w / 4)), b = 1 + (int32_t)(Next(&s) % (uint32_t)(h / 4));
+        int32_t a = 1 + (int32_t)(Next(&s) % (uint32_t)(w / 4 + 1)), b = 1 + (int32_t)(Next(&s) % (uint32_t)(h / 4 + 1));
         if (Next(&s) & 1)
           FillRect(c, x, y, a, b, colour);
         else

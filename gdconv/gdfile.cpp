@@ -9,6 +9,8 @@
 
 #include "decode/decode.h"
 #include "decode/dispatch.h"
+#include "decode/lz.h"
+#include "decode/palette.h"
 
 int ReadGdFile(const char* path, uint64_t offset, bool memory, uint64_t limit, GdFile* file, std::string* why) {
   file->path = path;
@@ -150,7 +152,7 @@ int IdentifyGd(const GdFile& file, GdIdentity* id, std::string* why) {
   return 1;
 }
 
-static void RunOn(const GdIdentity& id, const uint8_t* source, uint64_t length, uint8_t* pixels) {
+static DecodeJob JobFor(const GdIdentity& id, const uint8_t* source, uint64_t length, uint8_t* pixels) {
   DecodeJob job = {};
   job.source = source;
   job.source_length = length;
@@ -160,11 +162,55 @@ static void RunOn(const GdIdentity& id, const uint8_t* source, uint64_t length, 
   job.height = id.row->height;
   job.bit_count = 24;
   job.bytes_per_pixel = 3;
-  RunDecoder(id.row->decoder, &job);
+  return job;
 }
 
-// Bytes of filler that a cut-short stream sees in place of its missing end.
-static const size_t kProbeBytes = 4096;
+// True when reading took a bit of byte `length` or later.
+static bool ReadPast(const BitCursor& end, uint64_t length) {
+  return end.position > length || (end.position == length && end.bit_mask != 128 && end.bit_mask != 0);
+}
+
+// Whether a coded stream ends before its end code. The decoders stop quietly
+// at the end of their input, so the input is handed over again with filler
+// behind it, inside its length: a whole stream never reads the filler, one
+// cut short reads on into it. LZ and palette decoding say where reading
+// stopped, and zeros end either stream within a few bytes. The chain
+// decoder does not, so there the filler has to show in the pixels: zeros
+// end a chain and then write black records; zeros then 0x55 write grey
+// ones after the black, for a picture that ends in black anyway.
+static bool StreamCutShort(const GdFile& file, const GdIdentity& id, const std::vector<uint8_t>& decoded) {
+  const uint64_t n = file.bytes.size();
+  std::vector<uint8_t> padded(file.bytes);
+  std::vector<uint8_t> probe(decoded.size());
+  BitCursor end = {0, 128};
+  switch (id.row->decoder) {
+    case kCodingLz: {
+      padded.resize(n + 64, 0);
+      DecodeJob job = JobFor(id, padded.data(), padded.size(), probe.data());
+      DecodeLzStream(&job, &end);
+      return ReadPast(end, n);
+    }
+    case kCodingPalette: {
+      padded.resize(n + 64, 0);
+      DecodeJob job = JobFor(id, padded.data(), padded.size(), probe.data());
+      DecodePaletteChainTo(&job, &end);
+      return ReadPast(end, n);
+    }
+    case kCodingChain:
+      for (int filler = 0; filler < 2; filler++) {
+        padded.resize(n);
+        padded.resize(n + 8, 0);
+        padded.resize(n + 4096, filler ? 0x55 : 0);
+        DecodeJob job = JobFor(id, padded.data(), padded.size(), probe.data());
+        DecodeChain(&job);
+        if (probe != decoded) return true;
+      }
+      return false;
+    case kCodingRaw:
+      break;
+  }
+  return false;
+}
 
 int DecodeGd(const GdFile& file, const GdIdentity& id, std::vector<uint8_t>* block, std::string* why) {
   const uint64_t size = (uint64_t)id.row->width * (uint64_t)id.row->height * 3;
@@ -178,25 +224,11 @@ int DecodeGd(const GdFile& file, const GdIdentity& id, std::vector<uint8_t>* blo
     return 0;
   }
   block->assign((size_t)size, 0);
-  RunOn(id, file.bytes.data(), file.bytes.size(), block->data());
-  if (id.row->decoder == kCodingRaw) return 1;
-
-  // The decoders read zeros past the end and do not say whether they got
-  // there. A stream that ends with its end code decodes the same whatever
-  // follows it; one cut short before it reads on into the filler. Two
-  // different fillers tell the two apart.
-  static const uint8_t kFillers[2] = {0xFF, 0x96};
-  std::vector<uint8_t> padded(file.bytes);
-  std::vector<uint8_t> probe((size_t)size);
-  for (uint8_t filler : kFillers) {
-    padded.resize(file.bytes.size());
-    padded.resize(file.bytes.size() + kProbeBytes, filler);
-    RunOn(id, padded.data(), padded.size(), probe.data());
-    if (probe != *block) {
-      *why = std::string("truncated: the ") + CodingName(id.row->decoder) +
-             " stream ends before its end code";
-      return 0;
-    }
+  DecodeJob job = JobFor(id, file.bytes.data(), file.bytes.size(), block->data());
+  RunDecoder(id.row->decoder, &job);
+  if (StreamCutShort(file, id, *block)) {
+    *why = std::string("truncated: the ") + CodingName(id.row->decoder) + " stream ends before its end code";
+    return 0;
   }
   return 1;
 }

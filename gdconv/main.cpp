@@ -419,9 +419,10 @@ static int RunEncode(const Options& o) {
   const std::string& out = o.output;
   const NameClass out_class = ClassifyName(&kPortableTextOps, out.c_str());
 
+  std::string why;
+  if (!o.force && PathTaken(out)) return EncodeFailure(input, out + " exists (--force replaces it)");
   std::vector<uint8_t> block;
   int32_t width = 0, height = 0;
-  std::string why;
   if (!ReadPng(input.c_str(), &block, &width, &height, &why)) return EncodeFailure(input, why);
 
   GdForm form;

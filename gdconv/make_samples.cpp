@@ -2,10 +2,13 @@
 // size and variant of the GD format into a folder.
 //
 //   make_samples DIR
+//   make_samples --pictures DIR
 //
 // Each picture is read back by the core before it is written and must give
 // exactly the pixels that went in. Prints one line per file with its
-// compression ratio (pixel block bytes / coded stream bytes).
+// compression ratio (pixel block bytes / coded stream bytes). --pictures
+// writes the drawings themselves instead, as PNG files at each of the three
+// sizes, before white is moved off pure white or colours are reduced.
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -15,6 +18,7 @@
 #include "encode/picture.h"
 #include "gdconv/draw.h"
 #include "gdconv/gdfile.h"
+#include "gdconv/image.h"
 #include "gdconv/output.h"
 #include "gdconv/quantize.h"
 
@@ -48,13 +52,38 @@ static const Sample kSamples[] = {
     {"testcard.hhp", kTestCard, 0},
 };
 
+static void Draw(Art art, Canvas* canvas) {
+  if (art == kTestCard) DrawTestCard(canvas);
+  if (art == kGradients) DrawGradients(canvas);
+  if (art == kShapes) DrawShapes(canvas);
+}
+
+static bool WritePictures(const std::string& dir) {
+  static const char* const kArt[] = {"testcard", "gradients", "shapes"};
+  static const int32_t kSizes[3][2] = {{640, 400}, {640, 480}, {800, 600}};
+  for (int art = 0; art < 3; art++) {
+    for (const int32_t* size : kSizes) {
+      Canvas canvas;
+      MakeCanvas(size[0], size[1], &canvas);
+      Draw((Art)art, &canvas);
+      std::vector<uint8_t> png;
+      std::string why;
+      std::string path = dir + "/" + kArt[art] + "-" + std::to_string(size[0]) + "x" + std::to_string(size[1]) + ".png";
+      if (!EncodePng(canvas.block.data(), size[0], size[1], &png, &why) || !WriteWholeFile(path, png, true, 0, &why)) {
+        fprintf(stderr, "make_samples: %s: %s\n", path.c_str(), why.c_str());
+        return false;
+      }
+      printf("%s\n", path.c_str());
+    }
+  }
+  return true;
+}
+
 static bool Make(const std::string& dir, const Sample& s) {
   const GdVariantRow& row = GdVariantTable[s.variant];
   Canvas canvas;
   MakeCanvas(row.width, row.height, &canvas);
-  if (s.art == kTestCard) DrawTestCard(&canvas);
-  if (s.art == kGradients) DrawGradients(&canvas);
-  if (s.art == kShapes) DrawShapes(&canvas);
+  Draw(s.art, &canvas);
   const uint64_t pixel_count = (uint64_t)row.width * (uint64_t)row.height;
   if (row.decoder == kCodingPalette) ReduceColours(canvas.block.data(), pixel_count, 256);
   if (row.decoder == kCodingChain) MapPureWhite(canvas.block.data(), pixel_count);
@@ -99,12 +128,14 @@ static bool Make(const std::string& dir, const Sample& s) {
 }
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: make_samples DIR\n");
+  const bool pictures = argc == 3 && std::string(argv[1]) == "--pictures";
+  if (argc != 2 && !pictures) {
+    fprintf(stderr, "usage: make_samples DIR\n       make_samples --pictures DIR\n");
     return 2;
   }
-  std::string dir = argv[1];
+  std::string dir = argv[argc - 1];
   mkdir(dir.c_str(), 0777);
+  if (pictures) return WritePictures(dir) ? 0 : 1;
   int failed = 0;
   for (const Sample& s : kSamples)
     if (!Make(dir, s)) failed++;
