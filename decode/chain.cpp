@@ -4,6 +4,15 @@
 
 namespace {
 
+// Built with VESK_CAREFUL_DECODING, the decoders skip their fast loops and
+// take every field through the careful ones, so that the whole test suite
+// can run over both.
+#ifdef VESK_CAREFUL_DECODING
+const int kFastLoops = 0;
+#else
+const int kFastLoops = 1;
+#endif
+
 // A most-significant-first bit reader over a 64-bit buffer. It takes the same
 // bits as ReadBits from the same start, but knows where the input ends:
 // `count` is the number of real input bits at the top of `buffer`, and a
@@ -16,18 +25,26 @@ struct ChainReader {
   int count;           // bits of buffer that hold input, 0 to 64
 };
 
+// One big-endian load. The bits below `count` after it are real input bits
+// of the following byte; the next refill ORs the same bits in again.
+// Precondition: 8 bytes from next_byte lie in the input, count <= 63 (only
+// the byte-wise refill reaches 64, and only once fewer than 8 bytes remain).
+inline void RefillWord(ChainReader* r) {
+  uint64_t word;
+  memcpy(&word, r->source + r->next_byte, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  word = __builtin_bswap64(word);
+#endif
+  r->buffer |= word >> r->count;
+  r->next_byte += (uint64_t)((63 - r->count) >> 3);
+  r->count |= 56;
+}
+
 // Afterwards count >= 56 unless the input has run out.
 inline void Refill(ChainReader* r) {
   if (r->count >= 56) return;
   if (r->length - r->next_byte >= 8) {
-    // One big-endian load. The bits below `count` after it are real input
-    // bits of the following byte; the next refill ORs the same bits in again.
-    const uint8_t* s = r->source + r->next_byte;
-    uint64_t word = 0;
-    for (int i = 0; i < 8; i++) word = (word << 8) | s[i];
-    r->buffer |= word >> r->count;
-    r->next_byte += (uint64_t)((63 - r->count) >> 3);
-    r->count |= 56;
+    RefillWord(r);
     return;
   }
   while (r->count <= 56 && r->next_byte < r->length) {
@@ -80,10 +97,197 @@ const MoveEntry kMoves[16] = {
     {2, 1},  {2, 1},  {2, 1},  {2, 1},               // 11
 };
 
-inline void PutColour(uint8_t* at, const uint8_t colour[3]) {
-  at[0] = colour[0];
-  at[1] = colour[1];
-  at[2] = colour[2];
+// A colour as one value: byte 0 (blue) in bits 0-7, byte 1 in 8-15, byte 2
+// in 16-23.
+typedef uint32_t Colour;
+const Colour kUnwritten = 0xFFFFFF;
+
+inline void PutColour(uint8_t* at, Colour c) {
+  at[0] = (uint8_t)c;
+  at[1] = (uint8_t)(c >> 8);
+  at[2] = (uint8_t)(c >> 16);
+}
+// The colour in bytes 0-2 and any value in byte 3, in one store where the
+// byte order allows.
+inline void PutColourAndOneMore(uint8_t* at, Colour c) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  memcpy(at, &c, 4);
+#else
+  PutColour(at, c);
+#endif
+}
+inline Colour GetColour(const uint8_t* at) { return at[0] | (Colour)at[1] << 8 | (Colour)at[2] << 16; }
+
+// Where the records' and chains' pixels go. `Marked` writes them into a block
+// already filled with the unwritten marker, for a final pass afterwards.
+struct Marked {
+  uint8_t* block;
+  uint64_t stride;
+  void Record(uint64_t p, Colour c) { PutColour(block + p * stride, c); }
+  void Chain(uint64_t q, Colour c) { PutColour(block + q * stride, c); }
+};
+
+// Fills n pixels of 3 bytes with one colour: eight pixels a step as three
+// 8-byte stores of the colour repeated, then single pixels.
+inline void FillColour(uint8_t* at, uint64_t n, Colour colour) {
+  if (n >= 8) {
+    // The three words that 24 bytes of the colour repeated are made of, built
+    // in registers (in memory order: bytes 0-7, 8-15, 16-23).
+    uint64_t c = colour;
+    uint64_t w0 = c | c << 24 | c << 48;
+    uint64_t w1 = c >> 16 | c << 8 | c << 32 | c << 56;
+    uint64_t w2 = c >> 8 | c << 16 | c << 40;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    w0 = __builtin_bswap64(w0);
+    w1 = __builtin_bswap64(w1);
+    w2 = __builtin_bswap64(w2);
+#endif
+    for (; n >= 8; n -= 8, at += 24) {
+      memcpy(at, &w0, 8);
+      memcpy(at + 8, &w1, 8);
+      memcpy(at + 16, &w2, 8);
+    }
+  }
+  for (; n; n--, at += 3) PutColour(at, colour);
+}
+
+// The final pass done along the way, for 3-byte pixels and rows of at least
+// 3 pixels. There every chain move goes at least one pixel forward, so no
+// record or chain writes a pixel before its record's own: once the run
+// reaches pixel p, every pixel before p is final and takes its colour at
+// once, while it is still in the cache. Pixels from `ahead` on have not been
+// touched at all; they get the marker only when a chain passes them, and
+// those that none passes are filled outright, without a look at the marker.
+struct Sweep {
+  uint8_t* block;
+  uint64_t done;   // pixels before it hold their final colour
+  uint64_t ahead;  // pixels from done to ahead hold a colour or the marker
+  Colour previous;
+  uint64_t count;  // pixels in the block
+
+  // Precondition: done <= to <= the pixel count.
+  void Settle(uint64_t to) {
+    uint64_t marked = to < ahead ? to : ahead;
+    uint8_t* at = block + 3 * done;
+    for (uint64_t i = done; i < marked; i++, at += 3) {
+      Colour c = GetColour(at);
+      if (c == kUnwritten)
+        PutColour(at, previous);
+      else
+        previous = c;
+    }
+    if (to > marked) FillColour(block + 3 * marked, to - marked, previous);
+    done = to;
+    if (ahead < to) ahead = to;
+  }
+  // Precondition: done <= q < count.
+  void Put(uint64_t q, Colour c) {
+    uint8_t* at = block + 3 * q;
+    if (q >= ahead) {
+      if (q > ahead) memset(block + 3 * ahead, 255, (size_t)(3 * (q - ahead)));
+      ahead = q + 1;
+      // One 4-byte store: its last byte lands on pixel q + 1, which is
+      // untouched and will be written in full before anything reads it.
+      if (q + 1 < count) {
+        PutColourAndOneMore(at, c);
+        return;
+      }
+    }
+    PutColour(at, c);
+  }
+  void Record(uint64_t p, Colour c) {
+    Settle(p);
+    Put(p, c);
+    // Nothing later writes pixel p again, so a colour other than the marker
+    // is final at once.
+    if (c != kUnwritten) {
+      previous = c;
+      done = p + 1;
+    }
+  }
+  void Chain(uint64_t q, Colour c) { Put(q, c); }
+};
+
+// Reads a chain's moves up to its end code, starting from the record's pixel
+// p. Returns 0 when the input ends inside the chain, which ends decoding.
+template <class Out>
+inline int ReadChain(ChainReader* r, uint64_t p, Colour colour, uint64_t count, int64_t width, Out* out) {
+  // With every move at least 0, a chain past the block never comes back, so
+  // q may stop at `count`; that keeps it far from overflow.
+  const bool moves_forward = width >= 2;
+  int64_t q = (int64_t)p;
+  for (;;) {
+    // With 4 bits in the buffer the code is known; fewer call for a refill,
+    // after which fewer than the code's length is the input's end.
+    if (r->count < 4) Refill(r);
+    const MoveEntry& m = kMoves[r->buffer >> 60];
+    if (m.length > r->count) return 0;
+    r->buffer <<= m.length;
+    r->count -= m.length;
+    if (m.columns == kChainEnd) return 1;
+    q += width + m.columns;
+    // A negative q (only for width 1) casts to a huge index and is skipped.
+    if ((uint64_t)q < count)
+      out->Chain((uint64_t)q, colour);
+    else if (moves_forward && q > (int64_t)count)
+      q = (int64_t)count;
+  }
+}
+
+// Reads the records and chains up to the end code, the end of the input or a
+// run past the block, handing every pixel inside the block to `out`.
+//
+// The fast loop runs while 8 input bytes lie beyond the buffer, so that a
+// refill is one load and leaves at least 56 real input bits: enough for a
+// whole record with a run code of up to 30 bits, which it takes without a
+// check between the fields. Anything else (a longer run code, the end of the
+// input near) goes to the careful loop, which takes each field on its own
+// and gives the same result from the same state. `fast` 0 runs only that.
+template <class Out>
+void ReadRecords(const DecodeJob* job, Out* out, int fast) {
+  const uint64_t count = (uint64_t)job->width * (uint64_t)job->height;
+  const int64_t width = job->width;
+  uint64_t start = job->stream_offset > 0 ? (uint64_t)job->stream_offset : 0;
+  ChainReader r = {job->source, job->source_length, start, 0, 0};
+  if (start > r.length) r.next_byte = r.length;
+
+  uint64_t p = 0;
+  while (fast && r.length - r.next_byte >= 8) {
+    RefillWord(&r);
+    int ones = __builtin_clzll(~r.buffer | 1u);
+    if (ones >= kEndCodeOnes) return;
+    int n = ones + 1;
+    if (2 * n + 25 > r.count) break;
+    r.buffer <<= n;
+    uint64_t run = (r.buffer >> (64 - n)) + ((uint64_t)1 << n) - 2;
+    r.buffer <<= n;
+    p += run;
+    if (p >= count) return;
+    // Fields blue, green, red: the first is the colour's low byte.
+    Colour colour = __builtin_bswap32((uint32_t)(r.buffer >> 40)) >> 8;
+    int chain = (int)(r.buffer >> 39) & 1;
+    r.buffer <<= 25;
+    r.count -= 2 * n + 25;
+    out->Record(p, colour);
+    if (chain && !ReadChain(&r, p, colour, count, width, out)) return;
+    p += 1;
+  }
+
+  for (;;) {
+    uint64_t run;
+    if (!ReadRun(&r, &run)) break;
+    p += run;
+    // p never decreases, so no later record can land inside the block.
+    if (p >= count) break;
+    // A run code of up to 30 bits leaves the colour and the flag in the buffer.
+    if (r.count < 25) Refill(&r);
+    if (r.count < 24) break;
+    Colour colour = __builtin_bswap32(Take(&r, 24)) >> 8;
+    out->Record(p, colour);
+    if (r.count < 1) break;
+    if (Take(&r, 1) && !ReadChain(&r, p, colour, count, width, out)) break;
+    p += 1;
+  }
 }
 
 }  // namespace
@@ -99,52 +303,8 @@ void DecodeChainRecords(const DecodeJob* job) {
     return;
   }
   memset(block, 255, (size_t)total);
-  const uint64_t stride = (uint64_t)job->bytes_per_pixel;
-  const uint64_t count = (uint64_t)job->width * (uint64_t)job->height;
-  const int64_t width = job->width;
-  // With every move at least 0, a chain past the block never comes back, so
-  // q may stop at `count`; that keeps it far from overflow.
-  const bool moves_forward = width >= 2;
-
-  uint64_t start = job->stream_offset > 0 ? (uint64_t)job->stream_offset : 0;
-  ChainReader r = {job->source, job->source_length, start, 0, 0};
-  if (start > r.length) r.next_byte = r.length;
-
-  uint64_t p = 0;
-  uint8_t colour[3];
-  for (;;) {
-    uint64_t run;
-    if (!ReadRun(&r, &run)) break;
-    p += run;
-    // p never decreases, so no later record can land inside the block.
-    if (p >= count) break;
-    Refill(&r);
-    if (r.count < 24) break;
-    uint32_t bgr = Take(&r, 24);
-    colour[0] = (uint8_t)(bgr >> 16);
-    colour[1] = (uint8_t)(bgr >> 8);
-    colour[2] = (uint8_t)bgr;
-    PutColour(block + p * stride, colour);
-    if (r.count < 1) break;
-    if (Take(&r, 1)) {
-      int64_t q = (int64_t)p;
-      for (;;) {
-        Refill(&r);
-        const MoveEntry& m = kMoves[r.buffer >> 60];
-        if (m.length > r.count) return;
-        r.buffer <<= m.length;
-        r.count -= m.length;
-        if (m.columns == kChainEnd) break;
-        q += width + m.columns;
-        // A negative q (only for width 1) casts to a huge index and is skipped.
-        if ((uint64_t)q < count)
-          PutColour(block + (uint64_t)q * stride, colour);
-        else if (moves_forward && q > (int64_t)count)
-          q = (int64_t)count;
-      }
-    }
-    p += 1;
-  }
+  Marked out = {block, (uint64_t)job->bytes_per_pixel};
+  ReadRecords(job, &out, 0);
 }
 
 void FillUnwrittenPixels(const DecodeJob* job) {
@@ -153,19 +313,29 @@ void FillUnwrittenPixels(const DecodeJob* job) {
   const uint64_t stride = (uint64_t)job->bytes_per_pixel;
   uint8_t* at = job->pixels;
   uint8_t* end = job->pixels + total;
-  uint8_t previous[3] = {0, 0, 0};
+  Colour previous = 0;
   for (; at < end; at += stride) {
-    if ((at[0] & at[1] & at[2]) == 255) {
+    Colour c = GetColour(at);
+    if (c == kUnwritten)
       PutColour(at, previous);
-    } else {
-      previous[0] = at[0];
-      previous[1] = at[1];
-      previous[2] = at[2];
-    }
+    else
+      previous = c;
   }
 }
 
-void DecodeChain(const DecodeJob* job) {
+void DecodeChainInTwoPasses(const DecodeJob* job) {
   DecodeChainRecords(job);
   FillUnwrittenPixels(job);
+}
+
+void DecodeChain(const DecodeJob* job) {
+  uint64_t total = PixelBlockBytes(job);
+  if (total == 0) return;
+  if (job->bytes_per_pixel != 3 || job->width < 3) {
+    DecodeChainInTwoPasses(job);
+    return;
+  }
+  Sweep out = {job->pixels, 0, 0, 0, (uint64_t)job->width * (uint64_t)job->height};
+  ReadRecords(job, &out, kFastLoops);
+  out.Settle((uint64_t)job->width * (uint64_t)job->height);
 }
