@@ -62,8 +62,8 @@ double Median(std::vector<double> v) {
 struct Options {
   std::string samples = "samples";
   std::string work;  // folder for the files of file-input runs
-  int rounds = 7;
-  double min_seconds = 0.02;
+  int rounds = 21;
+  double min_seconds = 0.003;
   std::string only;
   bool builtin = true;
 };

@@ -10,6 +10,8 @@
 
 #include "decode/lz.h"
 
+#include "decode/fast.h"
+
 namespace {
 
 // A bit reader private to this decoder, giving exactly ReadBits's fields.
@@ -33,15 +35,20 @@ inline uint64_t LoadBigEndian64(const uint8_t* p) {
   return v;
 }
 
+// One load. Precondition: 8 bytes from `next` lie in the input, and
+// count <= 63: only the byte-wise path below can reach 64, and once fewer
+// than 8 bytes remain it is the only path taken.
+inline void RefillWord(LzReader* r) {
+  r->bits |= LoadBigEndian64(r->source + r->next) >> r->count;
+  r->next += (63 - r->count) >> 3;
+  r->count |= 56;
+}
+
 // Afterwards count >= 56, or every byte of the input is loaded. While 8 bytes
 // remain one load serves; near the end bytes are taken one at a time.
 inline void Refill(LzReader* r) {
   if (r->length - r->next >= 8) {
-    // count <= 63 here: only the byte-wise path below can reach 64, and once
-    // fewer than 8 bytes remain it is the only path taken.
-    r->bits |= LoadBigEndian64(r->source + r->next) >> r->count;
-    r->next += (63 - r->count) >> 3;
-    r->count |= 56;
+    RefillWord(r);
     return;
   }
   while (r->count <= 56 && r->next < r->length) {
@@ -82,22 +89,147 @@ inline void CopyApart(uint8_t* dst, const uint8_t* src, uint64_t n) {
   }
 }
 
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define VESK_LZ_FAST_LOOP 1
+
+// The bytes that the fast loop writes are also kept in `last`, the 8 bytes
+// before the output point as a little-endian word (the latest byte in bits
+// 56-63). A copy of a short repetition (distance below 8, the usual code of
+// a run of one colour) needs the bytes just written, often by the copy
+// before; read back from memory they would wait for the stores to reach the
+// cache, one copy after another, so they come from this word instead.
+
+// The word of 8 bytes that repeat the `back` bytes at the top of `last`: a
+// product with ones every `back` bytes lays copies side by side, without
+// carries.
+inline uint64_t Repetition(uint64_t last, uint64_t back) {
+  static const uint64_t kSpread[8] = {0, 0x0101010101010101u, 0x0001000100010001u, 0x0001000001000001u,
+                                      0x0000000100000001u, 0x0000010000000001u, 0x0001000000000001u,
+                                      0x0100000000000001u};
+  return (last >> (64 - 8 * back)) * kSpread[back];
+}
+
+// Bytes s to s + 7 of a repetition with period `back` whose first word is
+// p. Precondition: s < back < 8.
+inline uint64_t RepetitionAt(uint64_t p, uint64_t back, uint64_t s) { return (p >> (8 * s)) | (p << (8 * (back - s))); }
+
+// i mod back for back 1 to 7 and i 0 to 18, without a division.
+struct Remainders {
+  uint8_t of[8][19];
+};
+constexpr Remainders MakeRemainders() {
+  Remainders r{};
+  for (int back = 1; back < 8; back++)
+    for (int i = 0; i < 19; i++) r.of[back][i] = (uint8_t)(i % back);
+  return r;
+}
+constexpr Remainders kRemainders = MakeRemainders();
+
+// Copies n (3 to 18) bytes from `back` bytes before dst, where those bytes
+// are already decoded (back <= bytes written), and returns the new `last`.
+// It may store up to 24 bytes from dst on, past dst + n; those bytes are
+// decoded again later or filled at the end.
+inline uint64_t CopyWords(uint8_t* dst, uint64_t back, uint64_t n, uint64_t last) {
+  if (back < 8) {
+    uint64_t p = Repetition(last, back);
+    const uint8_t* mod = kRemainders.of[back];
+    memcpy(dst, &p, 8);
+    uint64_t w1 = RepetitionAt(p, back, mod[8]);
+    memcpy(dst + 8, &w1, 8);
+    uint64_t w2 = RepetitionAt(p, back, mod[16]);
+    memcpy(dst + 16, &w2, 8);
+    if (n < 8) return (last >> (8 * n)) | (p << (64 - 8 * n));
+    return RepetitionAt(p, back, mod[n - 8]);
+  }
+  // Each move reads only bytes written before it, so an overlapping copy
+  // repeats them as the byte-wise copy would.
+  uint64_t first;
+  memcpy(&first, dst - back, 8);
+  memcpy(dst, &first, 8);
+  for (uint64_t i = 8; i < n; i += 8) memcpy(dst + i, dst + i - back, 8);
+  if (n < 8) return (last >> (8 * n)) | (first << (64 - 8 * n));
+  // The copy's last 8 bytes, from where they were copied when that lies
+  // before the copy (older stores), else from the copy itself.
+  uint64_t tail;
+  memcpy(&tail, n <= back ? dst + n - 8 - back : dst + n - 8, 8);
+  return tail;
+}
+
+// The word `last` for the output point `written`, read from the block.
+inline uint64_t LastWritten(const uint8_t* out, uint64_t written) {
+  uint64_t last = 0;
+  if (written >= 8) {
+    memcpy(&last, out + written - 8, 8);
+  } else {
+    for (uint64_t i = 0; i < written; i++) last = (last >> 8) | (uint64_t)out[i] << 56;
+  }
+  return last;
+}
+#endif
+
 }  // namespace
 
-uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end) {
+uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
   uint64_t total = PixelBlockBytes(job);
   uint8_t* out = job->pixels;
-  if (total) memset(out, 0xFF, (size_t)total);
   uint64_t start = job->stream_offset > 0 ? (uint64_t)job->stream_offset : 0;
   end->position = start;
   end->bit_mask = 128;
-  if (start >= job->source_length) return 0;
+  if (start >= job->source_length) {
+    if (total) memset(out, 0xFF, (size_t)total);
+    return 0;
+  }
 
   LzReader r = {job->source, job->source_length, start, 0, 0};
   uint64_t written = 0;
+  // The block is written from its start without gaps, so the 0xFF fill is
+  // needed only after the last byte decoded, and is done at the end.
+  //
+  // The fast loop: 8 input bytes beyond the buffer, so one load refills it
+  // with at least 56 bits, and room in the block for every code those bits
+  // can hold, with the word moves' overrun. Near either end the careful loop below takes over from the
+  // same state.
+  int ended = 0;
+#ifdef VESK_LZ_FAST_LOOP
+  uint64_t last = 0;
+  while (fast && total - written >= 160 && r.length - r.next >= 8) {
+    RefillWord(&r);
+    // The 56 or more bits hold 2 to 6 whole codes; each writes at most 24
+    // bytes of the block.
+    do {
+      if (r.bits >> 63) {
+        uint8_t v = (uint8_t)(r.bits >> 55);
+        out[written++] = v;
+        last = (last >> 8) | (uint64_t)v << 56;
+        Skip(&r, 9);
+        continue;
+      }
+      uint32_t ring_position = (uint32_t)(r.bits >> 47);  // the leading 0 bit adds nothing
+      if (ring_position == 0) {
+        Skip(&r, 17);
+        ended = 1;
+        break;
+      }
+      uint64_t back = (((uint32_t)written - ring_position) & 0xFFFFu) + 1;
+      uint64_t length = ((r.bits >> 43) & 15u) + 3;
+      Skip(&r, 21);
+      if (back <= written) {
+        last = CopyWords(out + written, back, length, last);
+        written += length;
+      } else {
+        // Starts at positions never written (see the careful loop).
+        for (uint64_t i = 0; i < length; i++) out[written + i] = written + i >= back ? out[written + i - back] : 0;
+        written += length;
+        last = LastWritten(out, written);
+      }
+    } while (r.count >= 21);
+    if (ended) break;
+  }
+#endif
+
   // Each code is taken only when the input holds all of it; the loop stops
   // before reading anything once the block is full.
-  while (written < total) {
+  while (!ended && written < total) {
     Refill(&r);
     if (r.count >= 9 && Peek(&r, 1)) {
       out[written++] = (uint8_t)Peek(&r, 9);
@@ -132,6 +264,7 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end) {
     written += n;
   }
 
+  if (written < total) memset(out + written, 0xFF, (size_t)(total - written));
   uint64_t bit = r.next * 8 - r.count;
   end->position = bit >> 3;
   end->bit_mask = (uint8_t)(128u >> (bit & 7));
@@ -140,5 +273,5 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end) {
 
 void DecodeLz(const DecodeJob* job) {
   BitCursor end;
-  DecodeLzStream(job, &end);
+  DecodeLzStream(job, &end, kFastLoops);
 }

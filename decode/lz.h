@@ -5,10 +5,11 @@
 
 #include "decode/decode.h"
 
-// Fills the pixel block with 0xFF, decodes the stream into it and returns the
-// number of bytes decoded. *end receives the cursor after the last code read
-// in full: the end code, the code that filled the block, or the last code
-// that fitted in the input.
-uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end);
+// Decodes the stream into the pixel block, fills the rest of it with 0xFF and
+// returns the number of bytes decoded. *end receives the cursor after the
+// last code read in full: the end code, the code that filled the block, or
+// the last code that fitted in the input. With `fast` 0 the decoder takes
+// every code through its careful loop (see decode/fast.h): the same result.
+uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast = 1);
 
 #endif
