@@ -11,6 +11,8 @@
 
 #include <string.h>
 
+#include "decode/fast.h"
+
 namespace {
 
 // Bits taken most significant first through a 64-bit buffer: `bits` holds
@@ -24,16 +26,25 @@ struct BitBuffer {
   int count;
 };
 
+// Precondition: 8 bytes from `next` lie in the input, count <= 63 (only the
+// byte-wise refill below reaches 64, and only near the end).
+inline void RefillWord(BitBuffer* in) {
+  uint64_t word;
+  memcpy(&word, in->source + in->next, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  word = __builtin_bswap64(word);
+#endif
+  in->bits |= word >> in->count;
+  in->next += (uint64_t)((63 - in->count) >> 3);
+  in->count |= 56;
+}
+
+inline bool FarFromEnd(const BitBuffer* in) { return in->next < in->length && in->length - in->next >= 8; }
+
 // Leaves at least 57 bits in the buffer, zeros past the end of the input.
 inline void Refill(BitBuffer* in) {
-  if (in->next < in->length && in->length - in->next >= 8) {
-    const uint8_t* p = in->source + in->next;
-    uint64_t word = ((uint64_t)p[0] << 56) | ((uint64_t)p[1] << 48) | ((uint64_t)p[2] << 40) |
-                    ((uint64_t)p[3] << 32) | ((uint64_t)p[4] << 24) | ((uint64_t)p[5] << 16) |
-                    ((uint64_t)p[6] << 8) | (uint64_t)p[7];
-    in->bits |= word >> in->count;
-    in->next += (uint64_t)((63 - in->count) >> 3);
-    in->count |= 56;
+  if (FarFromEnd(in)) {
+    RefillWord(in);
     return;
   }
   while (in->count <= 56) {
@@ -42,6 +53,12 @@ inline void Refill(BitBuffer* in) {
     in->count += 8;
     in->next++;
   }
+}
+
+// Precondition: n <= in->count.
+inline void Skip(BitBuffer* in, int n) {
+  in->bits <<= n;
+  in->count -= n;
 }
 
 // Precondition: 1 <= n <= in->count.
@@ -67,9 +84,163 @@ inline bool Exhausted(const BitBuffer* in) { return BitsRead(in) >= in->length *
 // Sideways offsets of the chain codes 1 to 5 and 7, on top of one row down.
 const int kChainOffset[8] = {0, 0, 1, -1, 2, -2, 0, 4};
 
+// A palette entry as one value, byte 0 (blue) in bits 0-7.
+typedef uint32_t Colour;
+
+inline void PutColour(uint8_t* at, Colour c) {
+  at[0] = (uint8_t)c;
+  at[1] = (uint8_t)(c >> 8);
+  at[2] = (uint8_t)(c >> 16);
+}
+
+// Fills n pixels with one colour, eight pixels a step as three 8-byte stores.
+inline void FillColour(uint8_t* at, uint64_t n, Colour colour) {
+  if (n >= 8) {
+    // The three words of 24 bytes of the colour repeated, in memory order.
+    uint64_t c = colour;
+    uint64_t w0 = c | c << 24 | c << 48;
+    uint64_t w1 = c >> 16 | c << 8 | c << 32 | c << 56;
+    uint64_t w2 = c >> 8 | c << 16 | c << 40;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    w0 = __builtin_bswap64(w0);
+    w1 = __builtin_bswap64(w1);
+    w2 = __builtin_bswap64(w2);
+#endif
+    for (; n >= 8; n -= 8, at += 24) {
+      memcpy(at, &w0, 8);
+      memcpy(at + 8, &w1, 8);
+      memcpy(at + 16, &w2, 8);
+    }
+  }
+  for (; n; n--, at += 3) PutColour(at, colour);
+}
+
+// The fill pass's rule: the index a pixel takes, from its marker and the
+// carried index, which becomes the same index.
+inline uint32_t Carry(uint32_t marker, uint32_t carried) { return marker == 0 ? carried : marker == carried ? 0 : marker; }
+
+// Markers written into byte 0 of a cleared block, for the fill and palette
+// passes after all runs (the plain layout of the decoder).
+struct Plane {
+  uint8_t* pixels;
+  void Mark(uint64_t p, uint32_t index) { pixels[3 * p] = (uint8_t)index; }
+  void Run(uint64_t p, uint32_t index) { Mark(p, index); }
+};
+
+// The fill and palette passes done along the way, for rows of at least 3
+// pixels. There every chain step goes at least one pixel forward, so nothing
+// marks a pixel before the current run's: once the runs reach pixel p, every
+// pixel before it, and p itself once marked, is final and takes its colour
+// at once, while it is in the cache. Pixels from `ahead` on are untouched;
+// they are cleared only when a chain marks a pixel past them, and those that
+// no chain passes take the carried index without a look at a marker.
+struct Sweep {
+  uint8_t* pixels;
+  const Colour* colours;
+  uint64_t done;   // pixels before it hold their colour
+  uint64_t ahead;  // pixels from done to ahead hold a marker in byte 0
+  uint32_t carried;  // an index, 0 to 255
+
+  // Precondition: done <= to <= the pixel count.
+  void Settle(uint64_t to) {
+    uint64_t marked = to < ahead ? to : ahead;
+    uint8_t* at = pixels + 3 * done;
+    for (uint64_t i = done; i < marked; i++, at += 3) {
+      carried = Carry(at[0], carried);
+      PutColour(at, colours[carried]);
+    }
+    if (to > marked) FillColour(pixels + 3 * marked, to - marked, colours[carried]);
+    done = to;
+    if (ahead < to) ahead = to;
+  }
+  // Precondition: done <= p < the pixel count.
+  void Mark(uint64_t p, uint32_t index) {
+    if (p >= ahead) {
+      if (p > ahead) memset(pixels + 3 * ahead, 0, (size_t)(3 * (p - ahead)));
+      ahead = p + 1;
+    }
+    pixels[3 * p] = (uint8_t)index;
+  }
+  // A run's marker is the last write to its pixel: it takes its colour now.
+  void Run(uint64_t p, uint32_t index) {
+    if (p != done) Settle(p);
+    carried = Carry(index, carried);
+    PutColour(pixels + 3 * p, colours[carried]);
+    done = p + 1;
+    if (ahead < done) ahead = done;
+  }
+};
+
+// Reads the runs and their chains from the reader's position up to the end
+// marker, the end of the input or a run past the block, handing every marker
+// inside the block to `out`.
+//
+// While 8 input bytes lie beyond the buffer, one load refills it with at
+// least 56 bits and none of them lies past the end of the input, so the fast
+// loop reads a run record's 30 bits, and then each chain step's 25 at most,
+// after a single refill, without asking whether the input is used up. Near
+// the end the careful loop takes over from the same state.
+template <class Out>
+void ReadRuns(BitBuffer* in, int64_t width, uint64_t count, Out* out, int fast) {
+  const int64_t pixel_count = (int64_t)count;
+  // A chain position this far past the block can never come back inside it
+  // (steps go back at most 2 pixels, and only at widths below 3); holding it
+  // there keeps long chains of row jumps from overflowing.
+  const int64_t far_past = pixel_count + ((int64_t)1 << 40);
+  int64_t run = -1;
+  for (;;) {
+    uint32_t index;
+    if (fast && FarFromEnd(in)) {
+      // The count field and the index taken from one look at the buffer:
+      // the count's width is byte `selector` of 0x14080604 (4, 6, 8, 20).
+      RefillWord(in);
+      uint64_t bits = in->bits;
+      int width_of_count = (int)((0x14080604u >> (8 * (bits >> 62))) & 0xFFu);
+      uint32_t skip = (uint32_t)((bits << 2) >> (64 - width_of_count));
+      if (skip == 0 || run + (int64_t)skip >= pixel_count) {
+        Skip(in, 2 + width_of_count);
+        break;
+      }
+      run += skip;
+      index = (uint32_t)((bits << (2 + width_of_count)) >> 56);
+      Skip(in, 10 + width_of_count);
+    } else {
+      if (Exhausted(in)) break;
+      Refill(in);
+      uint32_t skip = TakeCount(in);
+      if (skip == 0) break;
+      run += skip;
+      if (run >= pixel_count) break;
+      // A skip that used up the input has no index: reading zeros would only
+      // erase the marker already there.
+      if (Exhausted(in)) break;
+      index = Take(in, 8);
+    }
+    out->Run((uint64_t)run, index);
+
+    int64_t chain = run;
+    for (;;) {
+      // A step takes at most 25 bits: the code and a count field.
+      if (in->count < 25) Refill(in);
+      uint32_t code = Take(in, 3);
+      if (code == 0) break;
+      if (code == 6) {
+        chain += width * (int64_t)TakeCount(in);
+        if (chain > far_past) chain = far_past;
+        continue;
+      }
+      chain += width + kChainOffset[code];
+      if ((uint64_t)chain < count)
+        out->Mark((uint64_t)chain, index);
+      else if (chain > far_past)
+        chain = far_past;
+    }
+  }
+}
+
 }  // namespace
 
-void DecodePaletteChainTo(const DecodeJob* job, BitCursor* end) {
+void DecodePaletteChainTo(const DecodeJob* job, BitCursor* end, int fast) {
   uint64_t start = job->stream_offset > 0 ? (uint64_t)job->stream_offset : 0;
   BitBuffer in = {job->source, job->source_length, start, 0, 0};
 
@@ -86,67 +257,40 @@ void DecodePaletteChainTo(const DecodeJob* job, BitCursor* end) {
   uint64_t block_bytes = PixelBlockBytes(job);
   uint64_t count = block_bytes ? (uint64_t)job->width * (uint64_t)job->height : 0;
   if (count * 3 > block_bytes) count = block_bytes / 3;  // fewer than 3 bytes per pixel
-  if (block_bytes) memset(pixels, 0, (size_t)block_bytes);
 
-  const int64_t width = job->width;
-  const int64_t pixel_count = (int64_t)count;
-  // A chain position this far past the block can never come back inside it
-  // (steps go back at most 2 pixels, and only at widths below 3); holding it
-  // there keeps long chains of row jumps from overflowing.
-  const int64_t far_past = pixel_count + ((int64_t)1 << 40);
-  int64_t run = -1;
-  for (;;) {
-    if (Exhausted(&in)) break;
-    Refill(&in);
-    uint32_t skip = TakeCount(&in);
-    if (skip == 0) break;
-    run += skip;
-    if (run >= pixel_count) break;
-    // A skip that used up the input has no index: reading zeros would only
-    // erase the marker already there.
-    if (Exhausted(&in)) break;
-    uint8_t index = (uint8_t)Take(&in, 8);
-    pixels[3 * run] = index;
-
-    int64_t chain = run;
-    for (;;) {
-      Refill(&in);
-      uint32_t code = Take(&in, 3);
-      if (code == 0) break;
-      if (code == 6) {
-        chain += width * (int64_t)TakeCount(&in);
-        if (chain > far_past) chain = far_past;
-        continue;
-      }
-      chain += width + kChainOffset[code];
-      if ((uint64_t)chain < count)
-        pixels[3 * chain] = index;
-      else if (chain > far_past)
-        chain = far_past;
+  if (fast && job->width >= 3 && count) {
+    Colour colours[256];
+    for (int k = 0; k < 256; k++)
+      colours[k] = palette[3 * k] | (Colour)palette[3 * k + 1] << 8 | (Colour)palette[3 * k + 2] << 16;
+    Sweep out = {pixels, colours, 0, 0, 0};
+    ReadRuns(&in, job->width, count, &out, 1);
+    out.Settle(count);
+    // Bytes of a block wider than 3 bytes a pixel, past the last pixel.
+    if (block_bytes > count * 3) memset(pixels + count * 3, 0, (size_t)(block_bytes - count * 3));
+  } else {
+    if (block_bytes) memset(pixels, 0, (size_t)block_bytes);
+    Plane out = {pixels};
+    ReadRuns(&in, job->width, count, &out, 0);
+    // The fill pass and the palette pass in one sweep: a pixel's index
+    // depends only on its own marker and on the index of the pixel before
+    // it, which is the carried index.
+    uint32_t carried = 0;
+    uint8_t* p = pixels;
+    for (uint64_t i = 0; i < count; i++, p += 3) {
+      carried = Carry(p[0], carried);
+      const uint8_t* colour = palette + 3 * carried;
+      p[0] = colour[0];
+      p[1] = colour[1];
+      p[2] = colour[2];
     }
   }
 
   uint64_t bits_read = BitsRead(&in);
   end->position = bits_read >> 3;
   end->bit_mask = (uint8_t)(128u >> (bits_read & 7));
-
-  // The fill pass and the palette pass in one sweep: a pixel's index depends
-  // only on its own marker and on the index of the pixel before it, which is
-  // the carried index.
-  uint8_t carried = 0;
-  uint8_t* p = pixels;
-  for (uint64_t i = 0; i < count; i++, p += 3) {
-    uint8_t marker = p[0];
-    uint8_t index = marker == 0 ? carried : marker == carried ? 0 : marker;
-    carried = index;
-    const uint8_t* colour = palette + 3 * index;
-    p[0] = colour[0];
-    p[1] = colour[1];
-    p[2] = colour[2];
-  }
 }
 
 void DecodePaletteChain(const DecodeJob* job) {
   BitCursor end;
-  DecodePaletteChainTo(job, &end);
+  DecodePaletteChainTo(job, &end, kFastLoops);
 }

@@ -8,7 +8,9 @@
 // reading of the stream stopped: just after the end marker, or after the last
 // field read when the input ran out or a run left the block. The cursor means
 // what ReadBits's cursor means, so *end is what a reader taking the same
-// fields one by one through ReadBits would hold.
-void DecodePaletteChainTo(const DecodeJob* job, BitCursor* end);
+// fields one by one through ReadBits would hold. With `fast` 0 it takes
+// every field through its careful loop and runs the fill and palette passes
+// after all runs (see decode/fast.h): the same result.
+void DecodePaletteChainTo(const DecodeJob* job, BitCursor* end, int fast = 1);
 
 #endif
