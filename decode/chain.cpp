@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "decode/fast.h"
+#include "decode/pixels.h"
 
 namespace {
 
@@ -90,26 +91,7 @@ const MoveEntry kMoves[16] = {
     {2, 1},  {2, 1},  {2, 1},  {2, 1},               // 11
 };
 
-// A colour as one value: byte 0 (blue) in bits 0-7, byte 1 in 8-15, byte 2
-// in 16-23.
-typedef uint32_t Colour;
 const Colour kUnwritten = 0xFFFFFF;
-
-inline void PutColour(uint8_t* at, Colour c) {
-  at[0] = (uint8_t)c;
-  at[1] = (uint8_t)(c >> 8);
-  at[2] = (uint8_t)(c >> 16);
-}
-// The colour in bytes 0-2 and any value in byte 3, in one store where the
-// byte order allows.
-inline void PutColourAndOneMore(uint8_t* at, Colour c) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  memcpy(at, &c, 4);
-#else
-  PutColour(at, c);
-#endif
-}
-inline Colour GetColour(const uint8_t* at) { return at[0] | (Colour)at[1] << 8 | (Colour)at[2] << 16; }
 
 // Where the records' and chains' pixels go. `Marked` writes them into a block
 // already filled with the unwritten marker, for a final pass afterwards.
@@ -119,30 +101,6 @@ struct Marked {
   void Record(uint64_t p, Colour c) { PutColour(block + p * stride, c); }
   void Chain(uint64_t q, Colour c) { PutColour(block + q * stride, c); }
 };
-
-// Fills n pixels of 3 bytes with one colour: eight pixels a step as three
-// 8-byte stores of the colour repeated, then single pixels.
-inline void FillColour(uint8_t* at, uint64_t n, Colour colour) {
-  if (n >= 8) {
-    // The three words that 24 bytes of the colour repeated are made of, built
-    // in registers (in memory order: bytes 0-7, 8-15, 16-23).
-    uint64_t c = colour;
-    uint64_t w0 = c | c << 24 | c << 48;
-    uint64_t w1 = c >> 16 | c << 8 | c << 32 | c << 56;
-    uint64_t w2 = c >> 8 | c << 16 | c << 40;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    w0 = __builtin_bswap64(w0);
-    w1 = __builtin_bswap64(w1);
-    w2 = __builtin_bswap64(w2);
-#endif
-    for (; n >= 8; n -= 8, at += 24) {
-      memcpy(at, &w0, 8);
-      memcpy(at + 8, &w1, 8);
-      memcpy(at + 16, &w2, 8);
-    }
-  }
-  for (; n; n--, at += 3) PutColour(at, colour);
-}
 
 // The final pass done along the way, for 3-byte pixels and rows of at least
 // 3 pixels. There every chain move goes at least one pixel forward, so no
@@ -158,11 +116,44 @@ struct Sweep {
   Colour previous;
   uint64_t count;  // pixels in the block
 
+  // Pixels [done, marked) where there are many of them. Between chain
+  // pixels they are mostly unwritten: sixteen at a time are told by their
+  // 48 bytes all 255 and filled at once; other pixels go eight at a time,
+  // one by one. Returns where the few left over begin.
+  uint64_t SettleMany(uint64_t marked) {
+    uint8_t* at = block + 3 * done;
+    uint64_t i = done;
+    Colour fill_of = previous;
+    ColourBlock fill = MakeColourBlock(MakeColourWords(previous));
+    while (marked - i >= 8) {
+      if (marked - i >= 16 && SixteenPixelsAll(at, 255)) {
+        if (fill_of != previous) {
+          fill_of = previous;
+          fill = MakeColourBlock(MakeColourWords(previous));
+        }
+        PutSixteenPixels(at, fill);
+        i += 16;
+        at += 48;
+        continue;
+      }
+      for (int k = 0; k < 8; k++, at += 3) {
+        Colour c = GetColour(at);
+        if (c == kUnwritten)
+          PutColour(at, previous);
+        else
+          previous = c;
+      }
+      i += 8;
+    }
+    return i;
+  }
+
   // Precondition: done <= to <= the pixel count.
   void Settle(uint64_t to) {
     uint64_t marked = to < ahead ? to : ahead;
-    uint8_t* at = block + 3 * done;
-    for (uint64_t i = done; i < marked; i++, at += 3) {
+    uint64_t i = done;
+    if (marked > i && marked - i >= 16) i = SettleMany(marked);
+    for (uint8_t* at = block + 3 * i; i < marked; i++, at += 3) {
       Colour c = GetColour(at);
       if (c == kUnwritten)
         PutColour(at, previous);

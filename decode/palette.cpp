@@ -12,6 +12,7 @@
 #include <string.h>
 
 #include "decode/fast.h"
+#include "decode/pixels.h"
 
 namespace {
 
@@ -84,37 +85,6 @@ inline bool Exhausted(const BitBuffer* in) { return BitsRead(in) >= in->length *
 // Sideways offsets of the chain codes 1 to 5 and 7, on top of one row down.
 const int kChainOffset[8] = {0, 0, 1, -1, 2, -2, 0, 4};
 
-// A palette entry as one value, byte 0 (blue) in bits 0-7.
-typedef uint32_t Colour;
-
-inline void PutColour(uint8_t* at, Colour c) {
-  at[0] = (uint8_t)c;
-  at[1] = (uint8_t)(c >> 8);
-  at[2] = (uint8_t)(c >> 16);
-}
-
-// Fills n pixels with one colour, eight pixels a step as three 8-byte stores.
-inline void FillColour(uint8_t* at, uint64_t n, Colour colour) {
-  if (n >= 8) {
-    // The three words of 24 bytes of the colour repeated, in memory order.
-    uint64_t c = colour;
-    uint64_t w0 = c | c << 24 | c << 48;
-    uint64_t w1 = c >> 16 | c << 8 | c << 32 | c << 56;
-    uint64_t w2 = c >> 8 | c << 16 | c << 40;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    w0 = __builtin_bswap64(w0);
-    w1 = __builtin_bswap64(w1);
-    w2 = __builtin_bswap64(w2);
-#endif
-    for (; n >= 8; n -= 8, at += 24) {
-      memcpy(at, &w0, 8);
-      memcpy(at + 8, &w1, 8);
-      memcpy(at + 16, &w2, 8);
-    }
-  }
-  for (; n; n--, at += 3) PutColour(at, colour);
-}
-
 // The fill pass's rule: the index a pixel takes, from its marker and the
 // carried index, which becomes the same index.
 inline uint32_t Carry(uint32_t marker, uint32_t carried) { return marker == 0 ? carried : marker == carried ? 0 : marker; }
@@ -141,11 +111,42 @@ struct Sweep {
   uint64_t ahead;  // pixels from done to ahead hold a marker in byte 0
   uint32_t carried;  // an index, 0 to 255
 
+  // Pixels [done, marked) where there are many of them. Between chain
+  // markers they are mostly cleared: sixteen at a time are told by their 48
+  // bytes all 0 (bytes 1 and 2 of a marked pixel stay 0 too) and take the
+  // carried index at once; other pixels go eight at a time, one by one.
+  // Returns where the few left over begin.
+  uint64_t SettleMany(uint64_t marked) {
+    uint8_t* at = pixels + 3 * done;
+    uint64_t i = done;
+    uint32_t fill_of = carried;
+    ColourBlock fill = MakeColourBlock(MakeColourWords(colours[carried]));
+    while (marked - i >= 8) {
+      if (marked - i >= 16 && SixteenPixelsAll(at, 0)) {
+        if (fill_of != carried) {
+          fill_of = carried;
+          fill = MakeColourBlock(MakeColourWords(colours[carried]));
+        }
+        PutSixteenPixels(at, fill);
+        i += 16;
+        at += 48;
+        continue;
+      }
+      for (int k = 0; k < 8; k++, at += 3) {
+        carried = Carry(at[0], carried);
+        PutColour(at, colours[carried]);
+      }
+      i += 8;
+    }
+    return i;
+  }
+
   // Precondition: done <= to <= the pixel count.
   void Settle(uint64_t to) {
     uint64_t marked = to < ahead ? to : ahead;
-    uint8_t* at = pixels + 3 * done;
-    for (uint64_t i = done; i < marked; i++, at += 3) {
+    uint64_t i = done;
+    if (marked > i && marked - i >= 16) i = SettleMany(marked);
+    for (uint8_t* at = pixels + 3 * i; i < marked; i++, at += 3) {
       carried = Carry(at[0], carried);
       PutColour(at, colours[carried]);
     }

@@ -1,0 +1,107 @@
+// Colours of 3-byte pixels as one value, and fills of many pixels with one
+// colour, for the chain and palette decoders.
+#ifndef VESK_DECODE_PIXELS_H
+#define VESK_DECODE_PIXELS_H
+
+#include <stdint.h>
+#include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// Byte 0 of the pixel (blue) in bits 0-7, byte 1 in 8-15, byte 2 in 16-23.
+typedef uint32_t Colour;
+
+inline void PutColour(uint8_t* at, Colour c) {
+  at[0] = (uint8_t)c;
+  at[1] = (uint8_t)(c >> 8);
+  at[2] = (uint8_t)(c >> 16);
+}
+
+inline Colour GetColour(const uint8_t* at) { return at[0] | (Colour)at[1] << 8 | (Colour)at[2] << 16; }
+
+// The colour in bytes 0-2 and any value in byte 3, in one store where the
+// byte order allows.
+inline void PutColourAndOneMore(uint8_t* at, Colour c) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  memcpy(at, &c, 4);
+#else
+  PutColour(at, c);
+#endif
+}
+
+// Eight pixels of one colour as three 8-byte words, in memory order.
+struct ColourWords {
+  uint64_t w[3];
+};
+
+inline ColourWords MakeColourWords(Colour colour) {
+  uint64_t c = colour;
+  ColourWords words = {{c | c << 24 | c << 48, c >> 16 | c << 8 | c << 32 | c << 56, c >> 8 | c << 16 | c << 40}};
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  for (int i = 0; i < 3; i++) words.w[i] = __builtin_bswap64(words.w[i]);
+#endif
+  return words;
+}
+
+// Precondition: 8 pixels (24 bytes) from `at` lie in the block.
+inline void PutEightPixels(uint8_t* at, const ColourWords& words) {
+  memcpy(at, &words.w[0], 8);
+  memcpy(at + 8, &words.w[1], 8);
+  memcpy(at + 16, &words.w[2], 8);
+}
+
+// Fills n pixels from `at` with one colour, eight pixels a step.
+inline void FillColour(uint8_t* at, uint64_t n, Colour colour) {
+  if (n >= 8) {
+    ColourWords words = MakeColourWords(colour);
+    for (; n >= 8; n -= 8, at += 24) PutEightPixels(at, words);
+  }
+  for (; n; n--, at += 3) PutColour(at, colour);
+}
+
+// Sixteen pixels of one colour (48 bytes, three 16-byte vectors where the
+// machine has them), and the test whether sixteen pixels' bytes are all one
+// value. Precondition for both: 16 pixels from `at` lie in the block.
+#if defined(__SSE2__)
+struct ColourBlock {
+  __m128i v[3];
+};
+inline ColourBlock MakeColourBlock(const ColourWords& w) {
+  ColourBlock b = {{_mm_set_epi64x((long long)w.w[1], (long long)w.w[0]),
+                    _mm_set_epi64x((long long)w.w[0], (long long)w.w[2]),
+                    _mm_set_epi64x((long long)w.w[2], (long long)w.w[1])}};
+  return b;
+}
+inline void PutSixteenPixels(uint8_t* at, const ColourBlock& b) {
+  _mm_storeu_si128((__m128i*)at, b.v[0]);
+  _mm_storeu_si128((__m128i*)(at + 16), b.v[1]);
+  _mm_storeu_si128((__m128i*)(at + 32), b.v[2]);
+}
+inline bool SixteenPixelsAll(const uint8_t* at, uint8_t fill) {
+  __m128i f = _mm_set1_epi8((char)fill);
+  __m128i a = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i*)at), f);
+  __m128i b = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i*)(at + 16)), f);
+  __m128i c = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i*)(at + 32)), f);
+  return _mm_movemask_epi8(_mm_and_si128(_mm_and_si128(a, b), c)) == 0xFFFF;
+}
+#else
+struct ColourBlock {
+  ColourWords words;
+};
+inline ColourBlock MakeColourBlock(const ColourWords& w) { return ColourBlock{w}; }
+inline void PutSixteenPixels(uint8_t* at, const ColourBlock& b) {
+  PutEightPixels(at, b.words);
+  PutEightPixels(at + 24, b.words);
+}
+inline bool SixteenPixelsAll(const uint8_t* at, uint8_t fill) {
+  uint64_t spread = fill ? ~(uint64_t)0 : 0;
+  uint64_t w[6];
+  memcpy(w, at, 48);
+  uint64_t differ = 0;
+  for (int k = 0; k < 6; k++) differ |= w[k] ^ spread;
+  return differ == 0;
+}
+#endif
+
+#endif
