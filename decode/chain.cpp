@@ -204,12 +204,22 @@ inline int ReadChain(ChainReader* r, uint64_t p, Colour colour, uint64_t count, 
     // With 4 bits in the buffer the code is known; fewer call for a refill,
     // after which fewer than the code's length is the input's end.
     if (r->count < 4) Refill(r);
-    const MoveEntry& m = kMoves[r->buffer >> 60];
-    if (m.length > r->count) return 0;
-    r->buffer <<= m.length;
-    r->count -= m.length;
-    if (m.columns == kChainEnd) return 1;
-    q += width + m.columns;
+    // The moves of one column or none (01, 10, 11) are the usual ones and
+    // are told from the first two bits without a table, which keeps the
+    // buffer's shift from waiting on a load at every step.
+    uint32_t first = (uint32_t)(r->buffer >> 62);
+    int length = 2;
+    int columns = (int)first - 2;
+    if (first == 0) {
+      const MoveEntry& m = kMoves[r->buffer >> 60];
+      length = m.length;
+      columns = m.columns;
+    }
+    if (length > r->count) return 0;
+    r->buffer <<= length;
+    r->count -= length;
+    if (columns == kChainEnd) return 1;
+    q += width + columns;
     // A negative q (only for width 1) casts to a huge index and is skipped.
     if ((uint64_t)q < count)
       out->Chain((uint64_t)q, colour);
