@@ -122,17 +122,18 @@ struct Sweep {
   // one by one. Returns where the few left over begin.
   uint64_t SettleMany(uint64_t marked) {
     uint8_t* at = block + 3 * done;
-    uint64_t i = done;
+    // A count of pixels within the block: a machine word suffices.
+    size_t left = (size_t)(marked - done);
     Colour fill_of = previous;
     ColourBlock fill = MakeColourBlock(MakeColourWords(previous));
-    while (marked - i >= 8) {
-      if (marked - i >= 16 && SixteenPixelsAll(at, 255)) {
+    while (left >= 8) {
+      if (left >= 16 && SixteenPixelsAll(at, 255)) {
         if (fill_of != previous) {
           fill_of = previous;
           fill = MakeColourBlock(MakeColourWords(previous));
         }
         PutSixteenPixels(at, fill);
-        i += 16;
+        left -= 16;
         at += 48;
         continue;
       }
@@ -143,9 +144,9 @@ struct Sweep {
         else
           previous = c;
       }
-      i += 8;
+      left -= 8;
     }
-    return i;
+    return marked - left;
   }
 
   // Precondition: done <= to <= the pixel count.

@@ -118,17 +118,18 @@ struct Sweep {
   // Returns where the few left over begin.
   uint64_t SettleMany(uint64_t marked) {
     uint8_t* at = pixels + 3 * done;
-    uint64_t i = done;
+    // A count of pixels within the block: a machine word suffices.
+    size_t left = (size_t)(marked - done);
     uint32_t fill_of = carried;
     ColourBlock fill = MakeColourBlock(MakeColourWords(colours[carried]));
-    while (marked - i >= 8) {
-      if (marked - i >= 16 && SixteenPixelsAll(at, 0)) {
+    while (left >= 8) {
+      if (left >= 16 && SixteenPixelsAll(at, 0)) {
         if (fill_of != carried) {
           fill_of = carried;
           fill = MakeColourBlock(MakeColourWords(colours[carried]));
         }
         PutSixteenPixels(at, fill);
-        i += 16;
+        left -= 16;
         at += 48;
         continue;
       }
@@ -136,9 +137,9 @@ struct Sweep {
         carried = Carry(at[0], carried);
         PutColour(at, colours[carried]);
       }
-      i += 8;
+      left -= 8;
     }
-    return i;
+    return marked - left;
   }
 
   // Precondition: done <= to <= the pixel count.

@@ -3,6 +3,7 @@
 #ifndef VESK_DECODE_PIXELS_H
 #define VESK_DECODE_PIXELS_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 #if defined(__SSE2__)
@@ -102,11 +103,16 @@ inline void PutSixteenPixels(uint8_t* at, const ColourBlock& b) {
   PutEightPixels(at + 24, b.words);
 }
 inline bool SixteenPixelsAll(const uint8_t* at, uint8_t fill) {
-  uint64_t spread = fill ? ~(uint64_t)0 : 0;
-  uint64_t w[6];
-  memcpy(w, at, 48);
-  uint64_t differ = 0;
-  for (int k = 0; k < 6; k++) differ |= w[k] ^ spread;
+  // Machine words, each loaded on its own (one copy of all 48 bytes would go
+  // through the stack).
+  typedef uintptr_t Word;
+  const Word spread = fill ? ~(Word)0 : 0;
+  Word differ = 0;
+  for (size_t k = 0; k < 48; k += sizeof(Word)) {
+    Word w;
+    memcpy(&w, at + k, sizeof w);
+    differ |= w ^ spread;
+  }
   return differ == 0;
 }
 #endif
