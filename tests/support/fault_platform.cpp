@@ -44,7 +44,7 @@ static void* AllocFixed(void* c, size_t size) {
   if (Fails(Self(c), kOpAllocFixed)) return nullptr;
   void* p = Real().alloc_fixed(nullptr, size);
   if (p) {
-    memset(p, FaultPlatform::kPoison, size);
+    memset(p, Self(c)->poison, size);
     Self(c)->fixed_blocks.insert(p);
   }
   return p;
@@ -57,7 +57,7 @@ static void* AllocMoveable(void* c, size_t size) {
   if (Fails(Self(c), kOpAllocMoveable)) return nullptr;
   void* h = Real().alloc_moveable(nullptr, size);
   if (h) {
-    memset(Real().lock(nullptr, h), FaultPlatform::kPoison, size);
+    memset(Real().lock(nullptr, h), Self(c)->poison, size);
     Real().unlock(nullptr, h);
     Self(c)->moveable_blocks.insert(h);
   }

@@ -21,6 +21,7 @@ struct FaultPlatform {
   std::set<void*> moveable_blocks;
   int locks_held = 0;
   static const uint8_t kPoison = 0xA5;
+  uint8_t poison = kPoison;  // what fresh blocks are filled with
 };
 
 // Points fp->table at fp's own wrappers of the system platform.
