@@ -1,0 +1,95 @@
+// GetPicture and GetPictureInfo on memory input of any content, through the
+// entry points over the system's platform (its fresh blocks poisoned, the
+// first run with one byte and the second with another): the result is 0 or
+// 2, the block is written in full and twice the same, its pixels are those
+// of the reference decoders, and sizing agrees.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+#include "fuzz/reference.h"
+#include "plugin/entry.h"
+
+namespace {
+
+void Fail(const char* what) {
+  fprintf(stderr, "fuzz: %s\n", what);
+  abort();
+}
+
+void* PoisonedAlloc(void* context, size_t size) {
+  void* block = kSystemPlatform.alloc_moveable(nullptr, size);
+  if (block) memset(kSystemPlatform.lock(nullptr, block), *(const uint8_t*)context, size);
+  return block;
+}
+
+struct Run {
+  int32_t rc;
+  void* header = nullptr;
+  void* pixels = nullptr;
+};
+
+Run Picture(const uint8_t* data, size_t size, uint8_t poison) {
+  Platform platform = kSystemPlatform;
+  platform.context = &poison;
+  platform.alloc_moveable = PoisonedAlloc;
+  Run r;
+  r.rc = PictureCall(&platform, (const char*)data, (intptr_t)size, 1, &r.header, &r.pixels, nullptr, 0);
+  return r;
+}
+
+uint32_t Le32(const uint8_t* p) { return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24; }
+
+void ReferenceRaw(const DecodeJob* job) {
+  uint64_t total = PixelBlockBytes(job);
+  uint64_t start = (uint64_t)job->stream_offset;
+  for (uint64_t i = 0; i < total; i++)
+    job->pixels[i] = start + i < job->source_length ? job->source[start + i] : 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Run a = Picture(data, size, 0xA5);
+  Run b = Picture(data, size, 0x5A);
+  if (a.rc != 0 && a.rc != 2) Fail("GetPicture gave neither 0 nor 2");
+  if (a.rc != b.rc) Fail("GetPicture gave two results");
+
+  PictureInfo info;
+  memset(&info, 0x3C, sizeof info);
+  int32_t info_rc = PictureInfoCall(&kSystemPlatform, (const char*)data, (intptr_t)size, 1, &info);
+  GdVariant variant = -1;
+  int found = DetectVariantInMemory(&kPortableTextOps, nullptr, data, size, &variant);
+  if (info_rc != (found ? 0 : 2)) Fail("GetPictureInfo differs from detection");
+  // GetPicture refuses only what detection refuses, and a stream without a byte.
+  bool decodable = found && (uint64_t)GdVariantTable[variant].stream_offset < size;
+  if ((a.rc == 0) != decodable) Fail("GetPicture's result does not follow detection");
+
+  if (a.rc == 0) {
+    const GdVariantRow& row = GdVariantTable[variant];
+    const uint8_t* h = (const uint8_t*)a.header;
+    if (Le32(h) != 40 || (int32_t)Le32(h + 4) != row.width || (int32_t)Le32(h + 8) != row.height ||
+        memcmp(h, b.header, 40) != 0 || info.width != row.width || info.height != row.height)
+      Fail("bitmap header or size wrong");
+    size_t bytes = PixelBlockSize(row.width, row.height);
+    if (memcmp(a.pixels, b.pixels, bytes) != 0) Fail("two runs differ: pixels unwritten or unstable");
+    std::vector<uint8_t> expected(bytes, 0x3C);
+    DecodeJob job = {data, expected.data(), row.stream_offset, row.width, row.height, 24, 3, size};
+    switch (row.decoder) {
+      case kCodingRaw: ReferenceRaw(&job); break;
+      case kCodingLz: ReferenceLz(&job); break;
+      case kCodingChain: ReferenceChain(&job); break;
+      case kCodingPalette: ReferencePalette(&job); break;
+    }
+    if (memcmp(a.pixels, expected.data(), bytes) != 0) Fail("pixels differ from the reference decoder's");
+    for (Run* r : {&a, &b}) {
+      kSystemPlatform.free_moveable(nullptr, r->header);
+      kSystemPlatform.free_moveable(nullptr, r->pixels);
+    }
+  } else if (a.header || a.pixels) {
+    Fail("out-parameters written after 2");
+  }
+  return 0;
+}
