@@ -263,8 +263,9 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
     } else if (back == 1) {
       memset(dst, dst[-1], (size_t)n);
     } else {
-      // Overlapping: each byte may be one this copy has just written.
-      for (uint64_t i = 0; i < n; i++) dst[i] = dst[i - back];
+      // Overlapping: each byte may be one this copy has just written. Indexed
+      // from the block's start: dst[i - back] would wrap the unsigned index.
+      for (uint64_t i = 0; i < n; i++) dst[i] = out[written + i - back];
     }
     written += n;
   }
