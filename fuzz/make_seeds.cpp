@@ -4,7 +4,7 @@
 // and names and headers for detection. Usage: fuzz_seeds FOLDER; it writes
 // FOLDER/<target>/<name>. The decoder targets' inputs begin with a shape
 // byte (fuzz/decoder_target.h): 0 the coding's first real size, 1 its
-// second, 0xC0 and up a small block.
+// second, any other value a small block.
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -84,7 +84,7 @@ void ChainSeeds() {
   Streams("chain", "mixed", coded::ChainStream(1, 80));
   Streams("chain", "mixed2", coded::ChainStream(2, 20));
   Write("chain", "worked_example",
-        Shaped(0xC0 | (0 << 3) | 0, {0x44, 0x48, 0x8C, 0xF6, 0x04, 0x45, 0x56, 0x64, 0xBB, 0xCC, 0xD5, 0x3F, 0xFF,
+        Shaped(0x49, {0x44, 0x48, 0x8C, 0xF6, 0x04, 0x45, 0x56, 0x64, 0xBB, 0xCC, 0xD5, 0x3F, 0xFF,
                                      0xFF, 0x80}));
   Write("chain", "end_at_once", Shaped(0, {0xFF, 0xFF, 0xFE}));
   // The largest run, then a record with a chain of every move.
