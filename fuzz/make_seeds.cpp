@@ -1,17 +1,22 @@
-// Writes the hand-made seeds of the fuzz corpus: small valid streams of
-// every coding (tests/support/coded_pictures.h), the same cut short and with
-// a byte damaged, edge streams (end codes at once, maximal runs, row jumps),
-// and names and headers for detection. Usage: fuzz_seeds FOLDER; it writes
-// FOLDER/<target>/<name>. The decoder targets' inputs begin with a shape
+// Writes the seeds of the fuzz corpus: small valid streams of every coding
+// (tests/support/coded_pictures.h), the same cut short and with a byte
+// damaged, edge streams (end codes at once, maximal runs, row jumps), names
+// and headers for detection, and the sample pictures cut to at most 16 KiB
+// of stream, whole and damaged. Usage: fuzz_seeds FOLDER [SAMPLES]; it
+// writes FOLDER/<target>/<name>. The decoder targets' inputs begin with a shape
 // byte (fuzz/decoder_target.h): 0 the coding's first real size, 1 its
 // second, any other value a small block.
+#include <dirent.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
+#include "format/variant.h"
 #include "tests/support/coded_pictures.h"
 
 namespace {
@@ -171,14 +176,63 @@ void DetectSeeds() {
   }
 }
 
+Bytes ReadFile(const std::string& path) {
+  Bytes bytes;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return bytes;
+  uint8_t chunk[65536];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+  fclose(f);
+  return bytes;
+}
+
+// Each sample for the picture target and for its decoder's target.
+void SampleSeeds(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (dirent* e = readdir(dir)) names.push_back(e->d_name);
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  const char* const kTargets[4] = {nullptr, "lz", "chain", "palette"};
+  for (const std::string& name : names) {
+    NameClass kind = ClassifyName(&kPortableTextOps, name.c_str());
+    if (kind == kNameRefused) continue;
+    Bytes bytes = ReadFile(folder + "/" + name);
+    GdVariant variant = 0;
+    if (!DetectVariantInMemory(&kPortableTextOps, name.c_str(), bytes.data(), bytes.size(), &variant)) continue;
+    const GdVariantRow& row = GdVariantTable[variant];
+    size_t offset = (size_t)row.stream_offset;
+    if (bytes.size() <= offset) continue;
+    std::string base = "sample_" + name;
+    for (char& c : base)
+      if (c == '.' || c == '-') c = '_';
+    Bytes cut = Cut(bytes, offset + 16384);
+    coded::Random rng((uint32_t)bytes.size());
+    Bytes damaged = cut;
+    for (int i = 0; i < 3; i++) damaged[offset + rng.Below((uint32_t)(cut.size() - offset))] ^= 0xFF;
+    // The palette form needs its name, which memory input has not.
+    if (kind != kNamePalette) {
+      Write("picture", base, cut);
+      Write("picture", base + "_damaged", damaged);
+    }
+    if (!kTargets[row.decoder]) continue;
+    uint8_t shape = row.width == 800 ? 1 : 0;
+    Write(kTargets[row.decoder], base, Shaped(shape, Bytes(cut.begin() + (long)offset, cut.end())));
+    Write(kTargets[row.decoder], base + "_damaged", Shaped(shape, Bytes(damaged.begin() + (long)offset, damaged.end())));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: fuzz_seeds FOLDER\n");
+  if (argc != 2 && argc != 3) {
+    fprintf(stderr, "usage: fuzz_seeds FOLDER [SAMPLES]\n");
     return 2;
   }
   g_root = argv[1];
+  if (argc == 3) SampleSeeds(argv[2]);
   LzSeeds();
   ChainSeeds();
   PaletteSeeds();
