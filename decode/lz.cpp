@@ -17,12 +17,22 @@ namespace {
 // A bit reader private to this decoder, giving exactly ReadBits's fields.
 // The `count` unread bits sit at the top of `bits`; the bits below them are
 // either zero or copies of the input bytes that follow, so OR-ing those bytes
-// in again changes nothing.
+// in again changes nothing. The buffer is a machine word: on a 32-bit machine
+// a 64-bit shift takes several instructions, and 24 bits after a refill still
+// hold a whole code (at most 21 bits).
+#if UINTPTR_MAX > 0xFFFFFFFFu
+typedef uint64_t BitWord;
+#else
+typedef uint32_t BitWord;
+#endif
+const unsigned kWordBits = 8 * sizeof(BitWord);
+const unsigned kWordBytes = sizeof(BitWord);
+
 struct LzReader {
   const uint8_t* source;
   uint64_t length;
   uint64_t next;  // next byte to load; next <= length
-  uint64_t bits;
+  BitWord bits;
   unsigned count;
 };
 
@@ -35,31 +45,46 @@ inline uint64_t LoadBigEndian64(const uint8_t* p) {
   return v;
 }
 
-// One load. Precondition: 8 bytes from `next` lie in the input, and
-// count <= 63: only the byte-wise path below can reach 64, and once fewer
-// than 8 bytes remain it is the only path taken.
-inline void RefillWord(LzReader* r) {
-  r->bits |= LoadBigEndian64(r->source + r->next) >> r->count;
-  r->next += (63 - r->count) >> 3;
-  r->count |= 56;
+inline uint32_t LoadBigEndian32(const uint8_t* p) {
+  uint32_t v;
+  memcpy(&v, p, 4);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  v = __builtin_bswap32(v);
+#endif
+  return v;
 }
 
-// Afterwards count >= 56, or every byte of the input is loaded. While 8 bytes
-// remain one load serves; near the end bytes are taken one at a time.
+inline BitWord LoadWord(const uint8_t* p) {
+  if (kWordBytes == 8) return (BitWord)LoadBigEndian64(p);
+  return (BitWord)LoadBigEndian32(p);
+}
+
+// One load. Precondition: a word's bytes from `next` lie in the input, and
+// count < kWordBits: only the byte-wise path below can fill the word, and
+// once fewer than a word's bytes remain it is the only path taken.
+inline void RefillWord(LzReader* r) {
+  r->bits |= LoadWord(r->source + r->next) >> r->count;
+  r->next += (kWordBits - 1 - r->count) >> 3;
+  r->count |= kWordBits - 8;
+}
+
+// Afterwards count >= kWordBits - 8, or every byte of the input is loaded.
+// While a word's bytes remain one load serves; near the end bytes are taken
+// one at a time.
 inline void Refill(LzReader* r) {
-  if (r->length - r->next >= 8) {
+  if (r->length - r->next >= kWordBytes) {
     RefillWord(r);
     return;
   }
-  while (r->count <= 56 && r->next < r->length) {
-    r->bits |= (uint64_t)r->source[r->next] << (56 - r->count);
+  while (r->count <= kWordBits - 8 && r->next < r->length) {
+    r->bits |= (BitWord)r->source[r->next] << (kWordBits - 8 - r->count);
     r->next++;
     r->count += 8;
   }
 }
 
-// Precondition: 1 <= n <= count.
-inline uint32_t Peek(const LzReader* r, unsigned n) { return (uint32_t)(r->bits >> (64 - n)); }
+// Precondition: 1 <= n <= count, n < kWordBits.
+inline uint32_t Peek(const LzReader* r, unsigned n) { return (uint32_t)(r->bits >> (kWordBits - n)); }
 inline void Skip(LzReader* r, unsigned n) {
   r->bits <<= n;
   r->count -= n;
@@ -197,26 +222,26 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
   (void)fast;
 #else
   uint64_t last = 0;
-  while (fast && total - written >= 160 && r.length - r.next >= 8) {
+  while (fast && total - written >= 160 && r.length - r.next >= kWordBytes) {
     RefillWord(&r);
     // The 56 or more bits hold 2 to 6 whole codes; each writes at most 24
     // bytes of the block.
     do {
-      if (r.bits >> 63) {
-        uint8_t v = (uint8_t)(r.bits >> 55);
+      if (r.bits >> (kWordBits - 1)) {
+        uint8_t v = (uint8_t)(r.bits >> (kWordBits - 9));
         out[written++] = v;
         last = (last >> 8) | (uint64_t)v << 56;
         Skip(&r, 9);
         continue;
       }
-      uint32_t ring_position = (uint32_t)(r.bits >> 47);  // the leading 0 bit adds nothing
+      uint32_t ring_position = Peek(&r, 17);  // the leading 0 bit adds nothing
       if (ring_position == 0) {
         Skip(&r, 17);
         ended = 1;
         break;
       }
       uint64_t back = (((uint32_t)written - ring_position) & 0xFFFFu) + 1;
-      uint64_t length = ((r.bits >> 43) & 15u) + 3;
+      uint64_t length = (Peek(&r, 21) & 15u) + 3;
       Skip(&r, 21);
       if (back <= written) {
         last = CopyWords(out + written, back, length, last);
