@@ -16,6 +16,4 @@ echo "== win64 (Wine)"
 ctest --test-dir build/win64 --output-on-failure || status=1
 echo "== hardening (sanitizers, threads, fuzzing)"
 bash tools/hardening.sh || status=1
-echo "== hardening (ASan/UBSan, TSan, fuzzing)"
-bash tools/hardening.sh || status=1
 exit $status
