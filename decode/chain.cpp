@@ -92,11 +92,17 @@ inline int ReadRun(ChainReader* r, uint64_t* run) {
   int n = ones + 1;
   // The code takes 2n bits; fewer left (ones up to the end included) is the
   // end of the input. A 32-bit word may hold only the first n of them.
-  if (n > r->count) return 0;
-  r->buffer <<= n;
-  r->count -= n;
-  Refill(r);
-  if (n > r->count) return 0;
+  if (kWordBits == 64) {
+    if (2 * n > r->count) return 0;
+    r->buffer <<= n;
+    r->count -= n;
+  } else {
+    if (n > r->count) return 0;
+    r->buffer <<= n;
+    r->count -= n;
+    Refill(r);
+    if (n > r->count) return 0;
+  }
   *run = (uint64_t)Take(r, n) + ((uint64_t)1 << n) - 2;
   return 1;
 }
