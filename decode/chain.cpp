@@ -7,7 +7,19 @@
 
 namespace {
 
-// A most-significant-first bit reader over a 64-bit buffer. It takes the same
+// The bit buffer is a machine word: on a 32-bit machine every 64-bit shift
+// takes several instructions, and the moves of a chain are a shift each.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+typedef uint64_t BitWord;
+inline int LeadingOnes(BitWord w) { return __builtin_clzll(~w | 1u); }
+#else
+typedef uint32_t BitWord;
+inline int LeadingOnes(BitWord w) { return __builtin_clz(~w | 1u); }
+#endif
+const int kWordBits = 8 * (int)sizeof(BitWord);
+const uint64_t kWordBytes = sizeof(BitWord);
+
+// A most-significant-first bit reader over a machine word. It takes the same
 // bits as ReadBits from the same start, but knows where the input ends:
 // `count` is the number of real input bits at the top of `buffer`, and a
 // field longer than `count` after a refill lies past the end of the input.
@@ -15,41 +27,50 @@ struct ChainReader {
   const uint8_t* source;
   uint64_t length;     // bytes readable at source
   uint64_t next_byte;  // first byte not yet in the buffer
-  uint64_t buffer;     // next bit in bit 63
-  int count;           // bits of buffer that hold input, 0 to 64
+  BitWord buffer;      // next bit in the top bit
+  int count;           // bits of buffer that hold input, 0 to kWordBits
 };
+
+inline BitWord LoadWord(const uint8_t* p) {
+  BitWord word;
+  memcpy(&word, p, sizeof word);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  word = __builtin_bswap64(word);
+#else
+  word = __builtin_bswap32(word);
+#endif
+#endif
+  return word;
+}
 
 // One big-endian load. The bits below `count` after it are real input bits
 // of the following byte; the next refill ORs the same bits in again.
-// Precondition: 8 bytes from next_byte lie in the input, count <= 63 (only
-// the byte-wise refill reaches 64, and only once fewer than 8 bytes remain).
+// Precondition: a word's bytes from next_byte lie in the input, count <
+// kWordBits (only the byte-wise refill fills the word, and only once fewer
+// than a word's bytes remain).
 inline void RefillWord(ChainReader* r) {
-  uint64_t word;
-  memcpy(&word, r->source + r->next_byte, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  word = __builtin_bswap64(word);
-#endif
-  r->buffer |= word >> r->count;
-  r->next_byte += (uint64_t)((63 - r->count) >> 3);
-  r->count |= 56;
+  r->buffer |= LoadWord(r->source + r->next_byte) >> r->count;
+  r->next_byte += (uint64_t)((kWordBits - 1 - r->count) >> 3);
+  r->count |= kWordBits - 8;
 }
 
-// Afterwards count >= 56 unless the input has run out.
+// Afterwards count >= kWordBits - 8 unless the input has run out.
 inline void Refill(ChainReader* r) {
-  if (r->count >= 56) return;
-  if (r->length - r->next_byte >= 8) {
+  if (r->count >= kWordBits - 8) return;
+  if (r->length - r->next_byte >= kWordBytes) {
     RefillWord(r);
     return;
   }
-  while (r->count <= 56 && r->next_byte < r->length) {
-    r->buffer |= (uint64_t)r->source[r->next_byte++] << (56 - r->count);
+  while (r->count <= kWordBits - 8 && r->next_byte < r->length) {
+    r->buffer |= (BitWord)r->source[r->next_byte++] << (kWordBits - 8 - r->count);
     r->count += 8;
   }
 }
 
-// Precondition: 1 <= n <= count.
+// Precondition: 1 <= n <= count, n < kWordBits.
 inline uint32_t Take(ChainReader* r, int n) {
-  uint32_t value = (uint32_t)(r->buffer >> (64 - n));
+  uint32_t value = (uint32_t)(r->buffer >> (kWordBits - n));
   r->buffer <<= n;
   r->count -= n;
   return value;
@@ -64,15 +85,24 @@ const int kEndCodeOnes = 23;
 inline int ReadRun(ChainReader* r, uint64_t* run) {
   Refill(r);
   // ~buffer has a set bit within the top 23 unless the end code has begun
-  // (the |1 keeps clz defined for a buffer of all ones).
-  int ones = __builtin_clzll(~r->buffer | 1u);
+  // (the |1 keeps clz defined for a buffer of all ones); a refill leaves at
+  // least 24 bits.
+  int ones = LeadingOnes(r->buffer);
   if (ones >= kEndCodeOnes) return 0;
   int n = ones + 1;
   // The code takes 2n bits; fewer left (ones up to the end included) is the
-  // end of the input.
-  if (2 * n > r->count) return 0;
-  r->buffer <<= n;
-  r->count -= n;
+  // end of the input. A 32-bit word may hold only the first n of them.
+  if (kWordBits == 64) {
+    if (2 * n > r->count) return 0;
+    r->buffer <<= n;
+    r->count -= n;
+  } else {
+    if (n > r->count) return 0;
+    r->buffer <<= n;
+    r->count -= n;
+    Refill(r);
+    if (n > r->count) return 0;
+  }
   *run = (uint64_t)Take(r, n) + ((uint64_t)1 << n) - 2;
   return 1;
 }
@@ -208,11 +238,11 @@ inline int ReadChain(ChainReader* r, uint64_t p, Colour colour, uint64_t count, 
     // The moves of one column or none (01, 10, 11) are the usual ones and
     // are told from the first two bits without a table, which keeps the
     // buffer's shift from waiting on a load at every step.
-    uint32_t first = (uint32_t)(r->buffer >> 62);
+    uint32_t first = (uint32_t)(r->buffer >> (kWordBits - 2));
     int length = 2;
     int columns = (int)first - 2;
     if (first == 0) {
-      const MoveEntry& m = kMoves[r->buffer >> 60];
+      const MoveEntry& m = kMoves[r->buffer >> (kWordBits - 4)];
       length = m.length;
       columns = m.columns;
     }
@@ -247,9 +277,13 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
   if (start > r.length) r.next_byte = r.length;
 
   uint64_t p = 0;
+#if UINTPTR_MAX <= 0xFFFFFFFFu
+  // A 32-bit word does not hold a whole record.
+  (void)fast;
+#else
   while (fast && r.length - r.next_byte >= 8) {
     RefillWord(&r);
-    int ones = __builtin_clzll(~r.buffer | 1u);
+    int ones = LeadingOnes(r.buffer);
     if (ones >= kEndCodeOnes) return;
     int n = ones + 1;
     if (2 * n + 25 > r.count) break;
@@ -267,6 +301,7 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
     if (chain && !ReadChain(&r, p, colour, count, width, out)) return;
     p += 1;
   }
+#endif
 
   for (;;) {
     uint64_t run;
@@ -279,6 +314,7 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
     if (r.count < 24) break;
     Colour colour = __builtin_bswap32(Take(&r, 24)) >> 8;
     out->Record(p, colour);
+    if (r.count < 1) Refill(&r);
     if (r.count < 1) break;
     if (Take(&r, 1) && !ReadChain(&r, p, colour, count, width, out)) break;
     p += 1;
