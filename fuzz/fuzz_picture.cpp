@@ -21,8 +21,18 @@ void Fail(const char* what) {
 
 void* PoisonedAlloc(void* context, size_t size) {
   void* block = kSystemPlatform.alloc_moveable(nullptr, size);
-  if (block) memset(kSystemPlatform.lock(nullptr, block), *(const uint8_t*)context, size);
+  if (!block) return nullptr;
+  void* at = kSystemPlatform.lock(nullptr, block);
+  if (at) memset(at, *(const uint8_t*)context, size);
+  kSystemPlatform.unlock(nullptr, block);
   return block;
+}
+
+// The bytes of a handed-over block (a handle on Windows).
+const uint8_t* Bytes(void* block) { return (const uint8_t*)kSystemPlatform.lock(nullptr, block); }
+void Release(void* block) {
+  kSystemPlatform.unlock(nullptr, block);
+  kSystemPlatform.free_moveable(nullptr, block);
 }
 
 struct Run {
@@ -69,12 +79,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (a.rc == 0) {
     const GdVariantRow& row = GdVariantTable[variant];
-    const uint8_t* h = (const uint8_t*)a.header;
+    const uint8_t* h = Bytes(a.header);
     if (Le32(h) != 40 || (int32_t)Le32(h + 4) != row.width || (int32_t)Le32(h + 8) != row.height ||
-        memcmp(h, b.header, 40) != 0 || info.width != row.width || info.height != row.height)
+        memcmp(h, Bytes(b.header), 40) != 0 || info.width != row.width || info.height != row.height)
       Fail("bitmap header or size wrong");
     size_t bytes = PixelBlockSize(row.width, row.height);
-    if (memcmp(a.pixels, b.pixels, bytes) != 0) Fail("two runs differ: pixels unwritten or unstable");
+    const uint8_t* pixels = Bytes(a.pixels);
+    if (memcmp(pixels, Bytes(b.pixels), bytes) != 0) Fail("two runs differ: pixels unwritten or unstable");
     std::vector<uint8_t> expected(bytes, 0x3C);
     DecodeJob job = {data, expected.data(), row.stream_offset, row.width, row.height, 24, 3, size};
     switch (row.decoder) {
@@ -83,10 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case kCodingChain: ReferenceChain(&job); break;
       case kCodingPalette: ReferencePalette(&job); break;
     }
-    if (memcmp(a.pixels, expected.data(), bytes) != 0) Fail("pixels differ from the reference decoder's");
+    if (memcmp(pixels, expected.data(), bytes) != 0) Fail("pixels differ from the reference decoder's");
     for (Run* r : {&a, &b}) {
-      kSystemPlatform.free_moveable(nullptr, r->header);
-      kSystemPlatform.free_moveable(nullptr, r->pixels);
+      Release(r->header);
+      Release(r->pixels);
     }
   } else if (a.header || a.pixels) {
     Fail("out-parameters written after 2");
