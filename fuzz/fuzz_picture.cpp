@@ -7,10 +7,18 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <map>
 #include <vector>
 
 #include "fuzz/reference.h"
 #include "plugin/entry.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VESK_LEAK_SANITIZER 1
+#include <sanitizer/lsan_interface.h>
+#endif
+#endif
 
 namespace {
 
@@ -19,20 +27,55 @@ void Fail(const char* what) {
   abort();
 }
 
-void* PoisonedAlloc(void* context, size_t size) {
-  void* block = kSystemPlatform.alloc_moveable(nullptr, size);
-  if (!block) return nullptr;
+// Movable blocks of the system's platform, poisoned when handed out, and
+// kept when freed to be handed out again for the same size: fresh pages for
+// every run would spend most of the fuzzer's time in page faults. Blocks
+// out and not yet freed are counted, as the leak check of this target.
+struct KeptBlocks {
+  uint8_t poison;
+  int out = 0;
+  std::map<size_t, std::vector<void*>> spare;
+  std::map<void*, size_t> size_of;
+};
+
+void* KeptAlloc(void* context, size_t size) {
+  KeptBlocks* k = (KeptBlocks*)context;
+  std::vector<void*>& spare = k->spare[size];
+  void* block;
+  if (!spare.empty()) {
+    block = spare.back();
+    spare.pop_back();
+  } else {
+    block = kSystemPlatform.alloc_moveable(nullptr, size);
+    if (!block) return nullptr;
+    k->size_of[block] = size;
+#if VESK_LEAK_SANITIZER
+    __lsan_ignore_object(block);  // kept on purpose; `out` counts the leaks
+#endif
+  }
+  k->out++;
   void* at = kSystemPlatform.lock(nullptr, block);
-  if (at) memset(at, *(const uint8_t*)context, size);
+  if (at) memset(at, k->poison, size);
   kSystemPlatform.unlock(nullptr, block);
   return block;
+}
+
+void KeptFree(void* context, void* block) {
+  KeptBlocks* k = (KeptBlocks*)context;
+  k->spare[k->size_of[block]].push_back(block);
+  k->out--;
+}
+
+KeptBlocks& Kept() {
+  static KeptBlocks kept;
+  return kept;
 }
 
 // The bytes of a handed-over block (a handle on Windows).
 const uint8_t* Bytes(void* block) { return (const uint8_t*)kSystemPlatform.lock(nullptr, block); }
 void Release(void* block) {
   kSystemPlatform.unlock(nullptr, block);
-  kSystemPlatform.free_moveable(nullptr, block);
+  KeptFree(&Kept(), block);
 }
 
 struct Run {
@@ -43,8 +86,10 @@ struct Run {
 
 Run Picture(const uint8_t* data, size_t size, uint8_t poison) {
   Platform platform = kSystemPlatform;
-  platform.context = &poison;
-  platform.alloc_moveable = PoisonedAlloc;
+  Kept().poison = poison;
+  platform.context = &Kept();
+  platform.alloc_moveable = KeptAlloc;
+  platform.free_moveable = KeptFree;
   Run r;
   r.rc = PictureCall(&platform, (const char*)data, (intptr_t)size, 1, &r.header, &r.pixels, nullptr, 0);
   return r;
@@ -86,7 +131,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t bytes = PixelBlockSize(row.width, row.height);
     const uint8_t* pixels = Bytes(a.pixels);
     if (memcmp(pixels, Bytes(b.pixels), bytes) != 0) Fail("two runs differ: pixels unwritten or unstable");
-    std::vector<uint8_t> expected(bytes, 0x3C);
+    static std::map<size_t, std::vector<uint8_t>> kept_expected;
+    std::vector<uint8_t>& expected = kept_expected[bytes];
+    expected.assign(bytes, 0x3C);
     DecodeJob job = {data, expected.data(), row.stream_offset, row.width, row.height, 24, 3, size};
     switch (row.decoder) {
       case kCodingRaw: ReferenceRaw(&job); break;
@@ -102,5 +149,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else if (a.header || a.pixels) {
     Fail("out-parameters written after 2");
   }
+  if (Kept().out != 0) Fail("a block is still held after the blocks handed over were freed");
   return 0;
 }
