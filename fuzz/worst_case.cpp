@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -165,7 +166,8 @@ void Chain() {
 // Palette chain. The form is known by its name alone, so these go through
 // GetPicture with file input of a ".hhp" file (the file's read included).
 double TimePalette(const Bytes& stream) {
-  const char* path = "/tmp/vesk_worst_case.hhp";
+  std::string name = "/tmp/vesk_worst_case_" + std::to_string((long)getpid()) + ".hhp";
+  const char* path = name.c_str();
   FILE* f = fopen(path, "wb");
   if (!f || fwrite(stream.data(), 1, stream.size(), f) != stream.size() || fclose(f) != 0) {
     fprintf(stderr, "worst_case: cannot write %s\n", path);

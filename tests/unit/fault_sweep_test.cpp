@@ -14,6 +14,7 @@
 
 #include "plugin/entry.h"
 #include "tests/support/coded_pictures.h"
+#include "tests/support/run_folder.h"
 #include "tests/support/fault_platform.h"
 
 namespace {
@@ -177,7 +178,7 @@ TEST_P(FaultSweep, EveryFailureGivesItsCodeAndLeavesNothingHeld) {
   std::vector<coded::Picture> pictures = coded::EveryCoding(3);
   Tally t;
   for (const coded::Picture& p : pictures) {
-    Subject s = {&p, ::testing::TempDir() + "/faults_" + p.name};
+    Subject s = {&p, RunFolder() + "/faults_" + p.name};
     Bytes file(kOffset, 0x47);
     file.insert(file.end(), p.bytes.begin(), p.bytes.end());
     FILE* f = fopen(s.path.c_str(), "wb");

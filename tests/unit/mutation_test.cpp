@@ -16,6 +16,7 @@
 
 #include "plugin/entry.h"
 #include "tests/support/coded_pictures.h"
+#include "tests/support/run_folder.h"
 #include "tests/support/fault_platform.h"
 
 namespace {
@@ -168,7 +169,7 @@ std::vector<size_t> LengthsToCut(const coded::Picture& p, size_t spread) {
 
 void SweepPicture(Sweep* s, const coded::Picture& p, size_t position_limit, size_t spread) {
   Input in = {&p, ""};
-  if (p.by_name) in.path = ::testing::TempDir() + "/sweep_" + p.name;
+  if (p.by_name) in.path = RunFolder() + "/sweep_" + p.name;
   RunOne(s, in, p.bytes, "undamaged");
   if (s->decoded != 1) s->Fail("the undamaged picture is not decoded");
   Bytes bytes = p.bytes;

@@ -12,6 +12,7 @@
 
 #include "plugin/entry.h"
 #include "tests/support/coded_pictures.h"
+#include "tests/support/run_folder.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ TEST(Threads, ConcurrentDecodingGivesTheSingleThreadedPixels) {
   for (uint32_t seed = 1; seed <= 3; seed++) {
     for (coded::Picture& p : coded::EveryCoding(seed * 11)) {
       Job job;
-      job.path = ::testing::TempDir() + "/threads_" + std::to_string(seed) + "_" + p.name;
+      job.path = RunFolder() + "/threads_" + std::to_string(seed) + "_" + p.name;
       job.picture = std::move(p);
       FILE* f = fopen(job.path.c_str(), "wb");
       ASSERT_TRUE(f);
