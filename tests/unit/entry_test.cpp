@@ -11,6 +11,7 @@
 
 #include "plugin/entry.h"
 #include "tests/support/fault_platform.h"
+#include "tests/support/run_folder.h"
 
 namespace {
 
@@ -27,8 +28,7 @@ std::vector<uint8_t> RawGd2(uint8_t seed) {
 }
 
 std::string WriteTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
-  std::string dir = ::testing::TempDir();
-  std::string path = dir + (dir.empty() || dir.back() == '/' ? "" : "/") + name;
+  std::string path = RunFolder() + "/" + name;
   FILE* f = fopen(path.c_str(), "wb");
   EXPECT_TRUE(f);
   if (f) {
