@@ -14,4 +14,6 @@ echo "== win32 (Wine)"
 ctest --test-dir build/win32 --output-on-failure || status=1
 echo "== win64 (Wine)"
 ctest --test-dir build/win64 --output-on-failure || status=1
+echo "== hardening (sanitizers, threads, fuzzing)"
+bash tools/hardening.sh || status=1
 exit $status
