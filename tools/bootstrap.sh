@@ -14,17 +14,43 @@ for p in "${need_pkgs[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "bootstrap: missing packages: ${missing[*]}; run as root to install them" >&2
-  exit 1
-fi
+install() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "bootstrap: missing packages: $*; run as root to install them" >&2
+    exit 1
+  fi
+  echo "bootstrap: installing $*" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  if [ -z "${apt_updated:-}" ]; then
+    apt-get update -q
+    apt_updated=1
+  fi
+  apt-get install -y -q --no-install-recommends "$@"
+}
+[ ${#missing[@]} -eq 0 ] || install "${missing[@]}"
 
-echo "bootstrap: installing ${missing[*]}" >&2
-export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+# VESK.SPI is a 32-bit program, and so is the Wine loader that runs it. Some
+# machines (virtual ones among them) run 64-bit code only; there the loader
+# runs under qemu's user-mode emulation, registered for i386 programs. It is
+# slow to start (about a minute) but gives the same results.
+runs_i386() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
+if ! runs_i386; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "bootstrap: this machine cannot run 32-bit programs; run as root to set up emulation for them" >&2
+    exit 1
+  fi
+  dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed' ||
+    install qemu-user-static
+  misc=/proc/sys/fs/binfmt_misc
+  [ -e "$misc/register" ] || mount -t binfmt_misc binfmt_misc "$misc"
+  if [ ! -e "$misc/qemu-i386" ]; then
+    echo "bootstrap: 32-bit programs run under qemu-i386-static on this machine" >&2
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' >"$misc/register"
+  fi
+  runs_i386 || { echo "bootstrap: 32-bit programs still cannot run" >&2; exit 1; }
 fi
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+exit 0

@@ -2,6 +2,7 @@
 // plug-in by path, asks it about a picture and decodes the picture to a BMP.
 //
 //   spihost PLUGIN INPUT [OUT.bmp] [--offset N] [--memory]
+//   spihost PLUGIN --batch FILE
 //
 // File input passes the name and the offset; --memory reads the file from the
 // offset to its end and passes the bytes instead. Prints each result code.
@@ -65,51 +66,52 @@ static bool WriteBmp(const char* path, const uint8_t* header, const uint8_t* pix
   return fclose(f) == 0 && ok;
 }
 
-int main(int argc, char** argv) {
-  const char* positional[3] = {nullptr, nullptr, nullptr};
-  int count = 0;
-  long offset = 0;
-  bool memory = false;
-  for (int i = 1; i < argc; i++) {
-    if (strcmp(argv[i], "--offset") == 0 && i + 1 < argc) {
-      offset = strtol(argv[++i], nullptr, 0);
-    } else if (strcmp(argv[i], "--memory") == 0) {
-      memory = true;
-    } else if (count < 3 && argv[i][0] != '-') {
-      positional[count++] = argv[i];
+struct Plugin {
+  PluginInfoFn plugin_info;
+  PictureInfoFn picture_info;
+  PictureFn picture;
+};
+
+struct Job {
+  const char* input;
+  const char* output;  // null: decode only
+  long offset;
+  bool memory;
+};
+
+// Parses "INPUT [OUT.bmp] [--offset N] [--memory]" from args[0..count).
+static bool ParseJob(char** args, int count, Job* job) {
+  const char* positional[2] = {nullptr, nullptr};
+  int n = 0;
+  job->offset = 0;
+  job->memory = false;
+  for (int i = 0; i < count; i++) {
+    if (strcmp(args[i], "--offset") == 0 && i + 1 < count) {
+      job->offset = strtol(args[++i], nullptr, 0);
+    } else if (strcmp(args[i], "--memory") == 0) {
+      job->memory = true;
+    } else if (n < 2 && args[i][0] != '-') {
+      positional[n++] = args[i];
     } else {
-      count = 0;
-      break;
+      return false;
     }
   }
-  if (count < 2) {
-    fprintf(stderr, "usage: spihost PLUGIN INPUT [OUT.bmp] [--offset N] [--memory]\n");
-    return 2;
-  }
-  Module plugin = OpenModule(positional[0]);
-  if (!plugin) {
-    fprintf(stderr, "spihost: cannot load %s\n", positional[0]);
-    return 2;
-  }
-  PluginInfoFn plugin_info = (PluginInfoFn)Symbol(plugin, "GetPluginInfo");
-  PictureInfoFn picture_info = (PictureInfoFn)Symbol(plugin, "GetPictureInfo");
-  PictureFn picture = (PictureFn)Symbol(plugin, "GetPicture");
-  if (!plugin_info || !picture_info || !picture) {
-    fprintf(stderr, "spihost: %s is not an import filter\n", positional[0]);
-    return 2;
-  }
-  char text[256];
-  plugin_info(1, text, sizeof text);
-  printf("plug-in: %s\n", text);
+  job->input = positional[0];
+  job->output = positional[1];
+  return n >= 1;
+}
 
-  const char* input = positional[1];
-  intptr_t len = offset;
+// Returns 0 when the picture was decoded (and written, if asked).
+static int RunJob(const Plugin& plugin, const Job& job) {
+  const char* input = job.input;
+  intptr_t len = job.offset;
   uint32_t flag = SPI_INPUT_FILE;
   char* data = nullptr;
-  if (memory) {
+  if (job.memory) {
     long length = 0;
-    if (!ReadFrom(positional[1], offset, &data, &length)) {
-      fprintf(stderr, "spihost: cannot read %s\n", positional[1]);
+    if (!ReadFrom(job.input, job.offset, &data, &length)) {
+      fprintf(stderr, "spihost: cannot read %s\n", job.input);
+      free(data);
       return 2;
     }
     input = data;
@@ -119,14 +121,14 @@ int main(int argc, char** argv) {
 
   PictureInfo info;
   memset(&info, 0, sizeof info);
-  int32_t rc = picture_info(input, len, flag, &info);
+  int32_t rc = plugin.picture_info(input, len, flag, &info);
   printf("GetPictureInfo: %d", (int)rc);
   if (rc == 0) printf(" (%d x %d, %d bits)", (int)info.width, (int)info.height, (int)info.color_depth);
   printf("\n");
 
   void* header = nullptr;
   void* pixels = nullptr;
-  rc = picture(input, len, flag, &header, &pixels, Progress, 0);
+  rc = plugin.picture(input, len, flag, &header, &pixels, Progress, 0);
   printf("GetPicture: %d\n", (int)rc);
   int status = rc == 0 ? 0 : 1;
   if (rc == 0 || rc == 1) {
@@ -135,11 +137,11 @@ int main(int argc, char** argv) {
     int32_t width = (int32_t)(h[4] | h[5] << 8 | h[6] << 16 | (uint32_t)h[7] << 24);
     int32_t height = (int32_t)(h[8] | h[9] << 8 | h[10] << 16 | (uint32_t)h[11] << 24);
     uint32_t pixel_bytes = ((3u * (uint32_t)width + 3u) & ~3u) * (uint32_t)height;
-    if (positional[2]) {
-      if (WriteBmp(positional[2], h, px, pixel_bytes)) {
-        printf("wrote %s (%d x %d)\n", positional[2], (int)width, (int)height);
+    if (job.output) {
+      if (WriteBmp(job.output, h, px, pixel_bytes)) {
+        printf("wrote %s (%d x %d)\n", job.output, (int)width, (int)height);
       } else {
-        fprintf(stderr, "spihost: cannot write %s\n", positional[2]);
+        fprintf(stderr, "spihost: cannot write %s\n", job.output);
         status = 1;
       }
     }
@@ -149,5 +151,63 @@ int main(int argc, char** argv) {
     FreeBlock(pixels);
   }
   free(data);
+  fflush(stdout);
   return status;
+}
+
+// Each line of a batch file is one job's words, split at blanks.
+static int RunBatch(const Plugin& plugin, const char* path) {
+  FILE* f = fopen(path, "r");
+  if (!f) {
+    fprintf(stderr, "spihost: cannot read %s\n", path);
+    return 2;
+  }
+  int status = 0;
+  char line[4096];
+  while (fgets(line, sizeof line, f)) {
+    char* words[8];
+    int n = 0;
+    for (char* w = strtok(line, " \t\r\n"); w && n < 8; w = strtok(nullptr, " \t\r\n")) words[n++] = w;
+    if (n == 0) continue;
+    Job job;
+    if (!ParseJob(words, n, &job)) {
+      fprintf(stderr, "spihost: bad batch line: %s\n", words[0]);
+      status = 2;
+      continue;
+    }
+    printf("job: %s\n", job.input);
+    int rc = RunJob(plugin, job);
+    if (rc > status) status = rc;
+  }
+  fclose(f);
+  return status;
+}
+
+int main(int argc, char** argv) {
+  const char* usage =
+      "usage: spihost PLUGIN INPUT [OUT.bmp] [--offset N] [--memory]\n"
+      "       spihost PLUGIN --batch FILE   (one job of the first form a line)\n";
+  bool batch = argc == 4 && strcmp(argv[2], "--batch") == 0;
+  Job job = {};
+  if (argc < 3 || (!batch && !ParseJob(argv + 2, argc - 2, &job))) {
+    fputs(usage, stderr);
+    return 2;
+  }
+  Module module = OpenModule(argv[1]);
+  if (!module) {
+    fprintf(stderr, "spihost: cannot load %s\n", argv[1]);
+    return 2;
+  }
+  Plugin plugin;
+  plugin.plugin_info = (PluginInfoFn)Symbol(module, "GetPluginInfo");
+  plugin.picture_info = (PictureInfoFn)Symbol(module, "GetPictureInfo");
+  plugin.picture = (PictureFn)Symbol(module, "GetPicture");
+  if (!plugin.plugin_info || !plugin.picture_info || !plugin.picture) {
+    fprintf(stderr, "spihost: %s is not an import filter\n", argv[1]);
+    return 2;
+  }
+  char text[256];
+  plugin.plugin_info(1, text, sizeof text);
+  printf("plug-in: %s\n", text);
+  return batch ? RunBatch(plugin, argv[3]) : RunJob(plugin, job);
 }

@@ -390,6 +390,15 @@ void* ThreadMain(void* arg) {
 }  // namespace
 
 CONTRACT_TEST(HostThreadsDecodeAtOnce) {
+  // Where 32-bit programs run under qemu's user-mode emulation, Wine crashes
+  // in the emulator with any program that starts threads (a plain one of
+  // four LocalAlloc loops does too), so there is nothing to learn here. The
+  // same test runs natively, under TSan, and on the 64-bit build under Wine.
+  const char* emulated = getenv("VESK_I386_EMULATED");
+  if (sizeof(void*) == 4 && emulated && *emulated == '1') {
+    printf("skipped HostThreadsDecodeAtOnce: 32-bit code runs emulated on this machine\n");
+    return;
+  }
   std::vector<ThreadJob> jobs;
   for (uint32_t seed : {21u, 22u}) {
     for (const coded::Picture& p : coded::EveryCoding(seed)) {
