@@ -21,10 +21,16 @@ std::vector<Entry>& Registry() {
   return entries;
 }
 int g_failures_in_test = 0;
+bool g_skipped_test = false;
 std::string g_temp_dir;
 }  // namespace
 
 ContractRegistration::ContractRegistration(const char* name, ContractFn fn) { Registry().push_back({name, fn}); }
+
+void SkipTest(const char* why) {
+  printf("  skipped: %s\n", why);
+  g_skipped_test = true;
+}
 
 void RecordFailure(const char* file, int line, const std::string& what) {
   if (g_failures_in_test < 20) fprintf(stdout, "  %s:%d: failed: %s\n", file, line, what.c_str());
@@ -156,15 +162,17 @@ int main(int argc, char** argv) {
   }
   g_temp_dir = MakeTempDir();
   const char* only = argc > 2 ? argv[2] : nullptr;
-  int passed = 0, failed = 0;
+  int passed = 0, failed = 0, skipped = 0;
   for (const Entry& e : Registry()) {
     if (only && strncmp(e.name, only, strlen(only)) != 0) continue;
     g_failures_in_test = 0;
+    g_skipped_test = false;
     e.fn(plugin);
-    printf("%s %s\n", g_failures_in_test ? "FAIL" : "ok  ", e.name);
+    const char* status = g_failures_in_test ? "FAIL" : g_skipped_test ? "skip" : "ok  ";
+    printf("%s %s\n", status, e.name);
     fflush(stdout);
-    (g_failures_in_test ? failed : passed)++;
+    (g_failures_in_test ? failed : g_skipped_test ? skipped : passed)++;
   }
-  printf("plugin_contract: %d passed, %d failed\n", passed, failed);
+  printf("plugin_contract: %d passed, %d failed, %d skipped\n", passed, failed, skipped);
   return failed ? 1 : 0;
 }

@@ -396,7 +396,7 @@ CONTRACT_TEST(HostThreadsDecodeAtOnce) {
   // same test runs natively, under TSan, and on the 64-bit build under Wine.
   const char* emulated = getenv("VESK_I386_EMULATED");
   if (sizeof(void*) == 4 && emulated && *emulated == '1') {
-    printf("skipped HostThreadsDecodeAtOnce: 32-bit code runs emulated on this machine\n");
+    SkipTest("32-bit code runs emulated on this machine");
     return;
   }
   std::vector<ThreadJob> jobs;
