@@ -15,7 +15,7 @@ for p in "${need_pkgs[@]}"; do
   fi
 done
 
-install() {
+install_packages() {
   if [ "$(id -u)" -ne 0 ]; then
     echo "bootstrap: missing packages: $*; run as root to install them" >&2
     exit 1
@@ -31,7 +31,7 @@ install() {
   fi
   apt-get install -y -q --no-install-recommends "$@"
 }
-[ ${#missing[@]} -eq 0 ] || install "${missing[@]}"
+[ ${#missing[@]} -eq 0 ] || install_packages "${missing[@]}"
 
 # VESK.SPI is a 32-bit program, and so is the Wine loader that runs it. Some
 # machines (virtual ones among them) run 64-bit code only; there the loader
@@ -44,7 +44,7 @@ if ! runs_i386; then
     exit 1
   fi
   dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed' ||
-    install qemu-user-static
+    install_packages qemu-user-static
   misc=/proc/sys/fs/binfmt_misc
   [ -e "$misc/register" ] || mount -t binfmt_misc binfmt_misc "$misc"
   if [ ! -e "$misc/qemu-i386" ]; then
