@@ -121,6 +121,35 @@ const MoveEntry kMoves[16] = {
     {2, 1},  {2, 1},  {2, 1},  {2, 1},               // 11
 };
 
+// Up to four moves of 2 bits at once, by the next 8 bits: how many of them
+// come before the first code that begins 00, the columns they add up to,
+// and each one's sideways step in bytes (the row's bytes come on top).
+struct MoveGroup {
+  uint8_t moves;
+  int8_t columns;
+  int8_t step[4];
+  uint8_t pad[2];
+};
+struct MoveGroups {
+  MoveGroup of[256];
+};
+constexpr MoveGroups MakeMoveGroups() {
+  MoveGroups t = {};
+  for (int bits = 0; bits < 256; bits++) {
+    int n = 0, sum = 0;
+    for (; n < 4; n++) {
+      int code = (bits >> (6 - 2 * n)) & 3;
+      if (code == 0) break;
+      sum += code - 2;
+      t.of[bits].step[n] = (int8_t)(3 * (code - 2));
+    }
+    t.of[bits].moves = (uint8_t)n;
+    t.of[bits].columns = (int8_t)sum;
+  }
+  return t;
+}
+constexpr MoveGroups kMoveGroups = MakeMoveGroups();
+
 const Colour kUnwritten = 0xFFFFFF;
 
 // Where the records' and chains' pixels go. `Marked` writes them into a block
@@ -130,6 +159,12 @@ struct Marked {
   uint64_t stride;
   void Record(uint64_t p, Colour c) { PutColour(block + p * stride, c); }
   void Chain(uint64_t q, Colour c) { PutColour(block + q * stride, c); }
+  void Group(uint64_t q, uint64_t, const MoveGroup& g, int64_t width, Colour c) {
+    for (int k = 0; k < g.moves; k++) {
+      q += width + g.step[k] / 3;
+      PutColour(block + q * stride, c);
+    }
+  }
 };
 
 // The final pass done along the way, for 3-byte pixels and rows of at least
@@ -221,17 +256,63 @@ struct Sweep {
     }
   }
   void Chain(uint64_t q, Colour c) { Put(q, c); }
+  // A group's moves from q (whose pixel is written, so q < ahead) to last,
+  // all inside the block: one fill of the marker for any untouched pixels
+  // up to last, then a store for each move.
+  void Group(uint64_t q, uint64_t last, const MoveGroup& g, int64_t width, Colour c) {
+    if (last >= ahead) {
+      memset(block + 3 * ahead, 255, (size_t)(3 * (last + 1 - ahead)));
+      ahead = last + 1;
+    }
+    // Moves in order from q's pixel: each is a row's bytes and its step on.
+    uint8_t* at = block + 3 * q;
+    const ptrdiff_t row = 3 * (ptrdiff_t)width;
+    at += row + g.step[0];
+    PutColour(at, c);
+    if (g.moves > 1) {
+      at += row + g.step[1];
+      PutColour(at, c);
+      if (g.moves > 2) {
+        at += row + g.step[2];
+        PutColour(at, c);
+        if (g.moves > 3) PutColour(at + row + g.step[3], c);
+      }
+    }
+  }
 };
 
 // Reads a chain's moves up to its end code, starting from the record's pixel
 // p. Returns 0 when the input ends inside the chain, which ends decoding.
+//
+// With `fast`, the moves of 2 bits go up to four at a time from one look at
+// the next 8 bits, while the last of them stays inside the block; any other
+// code, or the block's end near, takes the move on its own.
 template <class Out>
-inline int ReadChain(ChainReader* r, uint64_t p, Colour colour, uint64_t count, int64_t width, Out* out) {
+inline int ReadChain(ChainReader* r, uint64_t p, Colour colour, uint64_t count, int64_t width, Out* out,
+                     int fast) {
   // With every move at least 0, a chain past the block never comes back, so
   // q may stop at `count`; that keeps it far from overflow.
   const bool moves_forward = width >= 2;
+  // Moves of 2 bits go forward, so a group's last pixel is its farthest.
+  const bool grouped = fast && moves_forward;
   int64_t q = (int64_t)p;
   for (;;) {
+    if (grouped) {
+      if (r->count < 8) Refill(r);
+      if (r->count >= 8) {
+        const MoveGroup& g = kMoveGroups.of[r->buffer >> (kWordBits - 8)];
+        if (g.moves) {
+          int64_t last = q + g.moves * width + g.columns;
+          if ((uint64_t)last < count) {
+            out->Group((uint64_t)q, (uint64_t)last, g, width, colour);
+            r->buffer <<= 2 * g.moves;
+            r->count -= 2 * g.moves;
+            q = last;
+            continue;
+          }
+        }
+      }
+    }
     // With 4 bits in the buffer the code is known; fewer call for a refill,
     // after which fewer than the code's length is the input's end.
     if (r->count < 4) Refill(r);
@@ -279,7 +360,6 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
   uint64_t p = 0;
 #if UINTPTR_MAX <= 0xFFFFFFFFu
   // A 32-bit word does not hold a whole record.
-  (void)fast;
 #else
   while (fast && r.length - r.next_byte >= 8) {
     RefillWord(&r);
@@ -298,7 +378,7 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
     r.buffer <<= 25;
     r.count -= 2 * n + 25;
     out->Record(p, colour);
-    if (chain && !ReadChain(&r, p, colour, count, width, out)) return;
+    if (chain && !ReadChain(&r, p, colour, count, width, out, fast)) return;
     p += 1;
   }
 #endif
@@ -316,7 +396,7 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
     out->Record(p, colour);
     if (r.count < 1) Refill(&r);
     if (r.count < 1) break;
-    if (Take(&r, 1) && !ReadChain(&r, p, colour, count, width, out)) break;
+    if (Take(&r, 1) && !ReadChain(&r, p, colour, count, width, out, fast)) break;
     p += 1;
   }
 }
