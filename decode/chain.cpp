@@ -191,7 +191,10 @@ struct Sweep {
     size_t left = (size_t)(marked - done);
     Colour fill_of = previous;
     ColourBlock fill = MakeColourBlock(MakeColourWords(previous));
-    while (left >= 8) {
+    // Pixels are read 4 bytes at a time, so the block's last pixel is left
+    // to the caller.
+    const size_t keep = marked < count ? 0 : 1;
+    while (left >= 8 + keep) {
       if (left >= 16 && SixteenPixelsAll(at, 255)) {
         if (fill_of != previous) {
           fill_of = previous;
@@ -203,7 +206,7 @@ struct Sweep {
         continue;
       }
       for (int k = 0; k < 8; k++, at += 3) {
-        Colour c = GetColour(at);
+        Colour c = GetColourBeforeMore(at);
         if (c == kUnwritten)
           PutColour(at, previous);
         else
@@ -219,7 +222,15 @@ struct Sweep {
     uint64_t marked = to < ahead ? to : ahead;
     uint64_t i = done;
     if (marked > i && marked - i >= 16) i = SettleMany(marked);
-    for (uint8_t* at = block + 3 * i; i < marked; i++, at += 3) {
+    uint8_t* at = block + 3 * i;
+    for (uint64_t before_last = marked < count ? marked : count - 1; i < before_last; i++, at += 3) {
+      Colour c = GetColourBeforeMore(at);
+      if (c == kUnwritten)
+        PutColour(at, previous);
+      else
+        previous = c;
+    }
+    if (i < marked) {
       Colour c = GetColour(at);
       if (c == kUnwritten)
         PutColour(at, previous);

@@ -28,6 +28,18 @@ inline void PutColour(uint8_t* at, Colour c) {
 
 inline Colour GetColour(const uint8_t* at) { return at[0] | (Colour)at[1] << 8 | (Colour)at[2] << 16; }
 
+// The same colour from one load of 4 bytes. Precondition: the byte after
+// the pixel lies in the block too (the pixel is not the last one).
+inline Colour GetColourBeforeMore(const uint8_t* at) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  Colour c;
+  memcpy(&c, at, 4);
+  return c & 0xFFFFFFu;
+#else
+  return GetColour(at);
+#endif
+}
+
 // The colour in bytes 0-2 and any value in byte 3, in one store where the
 // byte order allows.
 inline void PutColourAndOneMore(uint8_t* at, Colour c) {
