@@ -205,13 +205,17 @@ struct Sweep {
         at += 48;
         continue;
       }
-      for (int k = 0; k < 8; k++, at += 3) {
-        Colour c = GetColourBeforeMore(at);
-        if (c == kUnwritten)
-          PutColour(at, previous);
-        else
-          previous = c;
+      // All eight read before any is written back: each store but the last
+      // takes 4 bytes, reaching into the next pixel.
+      Colour c[8];
+      for (int k = 0; k < 8; k++) c[k] = GetColourBeforeMore(at + 3 * k);
+      for (int k = 0; k < 8; k++) {
+        if (c[k] == kUnwritten) c[k] = previous;
+        previous = c[k];
       }
+      for (int k = 0; k < 7; k++) PutColourAndOneMore(at + 3 * k, c[k]);
+      PutColour(at + 21, c[7]);
+      at += 24;
       left -= 8;
     }
     return marked - left;
