@@ -133,10 +133,17 @@ struct Sweep {
         at += 48;
         continue;
       }
-      for (int k = 0; k < 8; k++, at += 3) {
-        carried = Carry(at[0], carried);
-        PutColour(at, colours[carried]);
+      // All eight markers read before any pixel is written: each store but
+      // the last takes 4 bytes, reaching into the next pixel.
+      uint32_t marker[8];
+      for (int k = 0; k < 8; k++) marker[k] = at[3 * k];
+      for (int k = 0; k < 7; k++) {
+        carried = Carry(marker[k], carried);
+        PutColourAndOneMore(at + 3 * k, colours[carried]);
       }
+      carried = Carry(marker[7], carried);
+      PutColour(at + 21, colours[carried]);
+      at += 24;
       left -= 8;
     }
     return marked - left;
