@@ -228,11 +228,12 @@ struct Sweep {
     if (marked > i && marked - i >= 16) i = SettleMany(marked);
     uint8_t* at = block + 3 * i;
     for (uint64_t before_last = marked < count ? marked : count - 1; i < before_last; i++, at += 3) {
+      // Written back either way: which pixels a chain has written is hard
+      // to foresee, a branch on it costs more than the store.
       Colour c = GetColourBeforeMore(at);
-      if (c == kUnwritten)
-        PutColour(at, previous);
-      else
-        previous = c;
+      if (c == kUnwritten) c = previous;
+      previous = c;
+      PutColour(at, c);
     }
     if (i < marked) {
       Colour c = GetColour(at);

@@ -28,10 +28,13 @@ typedef uint32_t BitWord;
 const unsigned kWordBits = 8 * sizeof(BitWord);
 const unsigned kWordBytes = sizeof(BitWord);
 
+// Offsets are machine words: the input and the block lie in memory, and on
+// a 32-bit machine every 64-bit count would take two registers and an add
+// with carry.
 struct LzReader {
   const uint8_t* source;
-  uint64_t length;
-  uint64_t next;  // next byte to load; next <= length
+  size_t length;
+  size_t next;  // next byte to load; next <= length
   BitWord bits;
   unsigned count;
 };
@@ -198,18 +201,22 @@ inline uint64_t LastWritten(const uint8_t* out, uint64_t written) {
 }  // namespace
 
 uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
-  uint64_t total = PixelBlockBytes(job);
+  // Both fit a machine word, being in memory; the clamps only keep the
+  // casts exact.
+  const uint64_t block_bytes = PixelBlockBytes(job);
+  const size_t total = block_bytes > SIZE_MAX ? SIZE_MAX : (size_t)block_bytes;
+  const size_t input_length = job->source_length > SIZE_MAX ? SIZE_MAX : (size_t)job->source_length;
   uint8_t* out = job->pixels;
-  uint64_t start = job->stream_offset > 0 ? (uint64_t)job->stream_offset : 0;
+  size_t start = job->stream_offset > 0 ? (size_t)job->stream_offset : 0;
   end->position = start;
   end->bit_mask = 128;
-  if (start >= job->source_length) {
+  if (start >= input_length) {
     if (total) memset(out, 0xFF, (size_t)total);
     return 0;
   }
 
-  LzReader r = {job->source, job->source_length, start, 0, 0};
-  uint64_t written = 0;
+  LzReader r = {job->source, input_length, start, 0, 0};
+  size_t written = 0;
   // The block is written from its start without gaps, so the 0xFF fill is
   // needed only after the last byte decoded, and is done at the end.
   //
@@ -276,13 +283,13 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
     uint32_t length = (Peek(&r, 21) & 15u) + 3;
     Skip(&r, 21);
 
-    uint64_t back = (((uint32_t)written - ring_position) & 0xFFFFu) + 1;
-    uint64_t n = total - written < length ? total - written : length;
+    size_t back = (((uint32_t)written - ring_position) & 0xFFFFu) + 1;
+    size_t n = total - written < length ? total - written : length;
     uint8_t* dst = out + written;
     if (back > written) {
       // Starts at positions never written: those give 0 until the copy
       // reaches ring position 1, the first byte decoded.
-      for (uint64_t i = 0; i < n; i++) dst[i] = written + i >= back ? out[written + i - back] : 0;
+      for (size_t i = 0; i < n; i++) dst[i] = written + i >= back ? out[written + i - back] : 0;
     } else if (back >= n) {
       CopyApart(dst, dst - back, n);
     } else if (back == 1) {
@@ -290,13 +297,13 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
     } else {
       // Overlapping: each byte may be one this copy has just written. Indexed
       // from the block's start: dst[i - back] would wrap the unsigned index.
-      for (uint64_t i = 0; i < n; i++) dst[i] = out[written + i - back];
+      for (size_t i = 0; i < n; i++) dst[i] = out[written + i - back];
     }
     written += n;
   }
 
   if (written < total) memset(out + written, 0xFF, (size_t)(total - written));
-  uint64_t bit = r.next * 8 - r.count;
+  uint64_t bit = (uint64_t)r.next * 8 - r.count;
   end->position = bit >> 3;
   end->bit_mask = (uint8_t)(128u >> (bit & 7));
   return written;
