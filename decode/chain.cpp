@@ -17,7 +17,7 @@ typedef uint32_t BitWord;
 inline int LeadingOnes(BitWord w) { return __builtin_clz(~w | 1u); }
 #endif
 const int kWordBits = 8 * (int)sizeof(BitWord);
-const uint64_t kWordBytes = sizeof(BitWord);
+const size_t kWordBytes = sizeof(BitWord);
 
 // A most-significant-first bit reader over a machine word. It takes the same
 // bits as ReadBits from the same start, but knows where the input ends:
@@ -25,8 +25,10 @@ const uint64_t kWordBytes = sizeof(BitWord);
 // field longer than `count` after a refill lies past the end of the input.
 struct ChainReader {
   const uint8_t* source;
-  uint64_t length;     // bytes readable at source
-  uint64_t next_byte;  // first byte not yet in the buffer
+  // Offsets in the input are machine words, as it lies in memory: 64-bit
+  // counts cost an add with carry each on a 32-bit machine.
+  size_t length;     // bytes readable at source
+  size_t next_byte;  // first byte not yet in the buffer
   BitWord buffer;      // next bit in the top bit
   int count;           // bits of buffer that hold input, 0 to kWordBits
 };
@@ -51,7 +53,7 @@ inline BitWord LoadWord(const uint8_t* p) {
 // than a word's bytes remain).
 inline void RefillWord(ChainReader* r) {
   r->buffer |= LoadWord(r->source + r->next_byte) >> r->count;
-  r->next_byte += (uint64_t)((kWordBits - 1 - r->count) >> 3);
+  r->next_byte += (size_t)((kWordBits - 1 - r->count) >> 3);
   r->count |= kWordBits - 8;
 }
 
@@ -370,8 +372,8 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
   const uint64_t count = (uint64_t)job->width * (uint64_t)job->height;
   const int64_t width = job->width;
   uint64_t start = job->stream_offset > 0 ? (uint64_t)job->stream_offset : 0;
-  ChainReader r = {job->source, job->source_length, start, 0, 0};
-  if (start > r.length) r.next_byte = r.length;
+  size_t length = job->source_length > SIZE_MAX ? SIZE_MAX : (size_t)job->source_length;
+  ChainReader r = {job->source, length, start < length ? (size_t)start : length, 0, 0};
 
   uint64_t p = 0;
 #if UINTPTR_MAX <= 0xFFFFFFFFu

@@ -19,10 +19,13 @@ namespace {
 // Bits taken most significant first through a 64-bit buffer: `bits` holds
 // `count` unread bits from its top down, `next` is the next byte to load.
 // Bits below `count` may already hold the leading bits of byte `next`.
+//
+// Offsets in the input are machine words, as it lies in memory: 64-bit
+// counts cost an add with carry each on a 32-bit machine.
 struct BitBuffer {
   const uint8_t* source;
-  uint64_t length;
-  uint64_t next;
+  size_t length;
+  size_t next;
   uint64_t bits;
   int count;
 };
@@ -36,7 +39,7 @@ inline void RefillWord(BitBuffer* in) {
   word = __builtin_bswap64(word);
 #endif
   in->bits |= word >> in->count;
-  in->next += (uint64_t)((63 - in->count) >> 3);
+  in->next += (size_t)((63 - in->count) >> 3);
   in->count |= 56;
 }
 
@@ -78,9 +81,9 @@ inline uint32_t TakeCount(BitBuffer* in) {
 }
 
 // Index of the next unread bit, counted from the start of the input.
-inline uint64_t BitsRead(const BitBuffer* in) { return in->next * 8 - (uint64_t)in->count; }
+inline uint64_t BitsRead(const BitBuffer* in) { return (uint64_t)in->next * 8 - (uint64_t)in->count; }
 
-inline bool Exhausted(const BitBuffer* in) { return BitsRead(in) >= in->length * 8; }
+inline bool Exhausted(const BitBuffer* in) { return BitsRead(in) >= (uint64_t)in->length * 8; }
 
 // Sideways offsets of the chain codes 1 to 5 and 7, on top of one row down.
 const int kChainOffset[8] = {0, 0, 1, -1, 2, -2, 0, 4};
@@ -250,8 +253,9 @@ void ReadRuns(BitBuffer* in, int64_t width, uint64_t count, Out* out, int fast) 
 }  // namespace
 
 void DecodePaletteChainTo(const DecodeJob* job, BitCursor* end, int fast) {
-  uint64_t start = job->stream_offset > 0 ? (uint64_t)job->stream_offset : 0;
-  BitBuffer in = {job->source, job->source_length, start, 0, 0};
+  size_t start = job->stream_offset > 0 ? (size_t)job->stream_offset : 0;
+  size_t length = job->source_length > SIZE_MAX ? SIZE_MAX : (size_t)job->source_length;
+  BitBuffer in = {job->source, length, start, 0, 0};
 
   // Entries are kept in pixel byte order: blue, green, red.
   uint8_t palette[256 * 3];
