@@ -207,17 +207,21 @@ struct Sweep {
         at += 48;
         continue;
       }
-      // All eight read before any is written back: each store but the last
-      // takes 4 bytes, reaching into the next pixel.
-      Colour c[8];
-      for (int k = 0; k < 8; k++) c[k] = GetColourBeforeMore(at + 3 * k);
-      for (int k = 0; k < 8; k++) {
-        if (c[k] == kUnwritten) c[k] = previous;
-        previous = c[k];
+      // Each pixel is read before the one before it is written back: that
+      // store takes 4 bytes, reaching into it. Only two colours are live,
+      // which suits the few registers of a 32-bit machine.
+      Colour c = GetColourBeforeMore(at);
+      for (int k = 0; k < 7; k++, at += 3) {
+        Colour next = GetColourBeforeMore(at + 3);
+        if (c == kUnwritten) c = previous;
+        previous = c;
+        PutColourAndOneMore(at, c);
+        c = next;
       }
-      for (int k = 0; k < 7; k++) PutColourAndOneMore(at + 3 * k, c[k]);
-      PutColour(at + 21, c[7]);
-      at += 24;
+      if (c == kUnwritten) c = previous;
+      previous = c;
+      PutColour(at, c);
+      at += 3;
       left -= 8;
     }
     return marked - left;
