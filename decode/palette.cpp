@@ -136,17 +136,18 @@ struct Sweep {
         at += 48;
         continue;
       }
-      // All eight markers read before any pixel is written: each store but
-      // the last takes 4 bytes, reaching into the next pixel.
-      uint32_t marker[8];
-      for (int k = 0; k < 8; k++) marker[k] = at[3 * k];
-      for (int k = 0; k < 7; k++) {
-        carried = Carry(marker[k], carried);
-        PutColourAndOneMore(at + 3 * k, colours[carried]);
+      // Each marker is read before the pixel before it is written: that
+      // store takes 4 bytes, reaching into it.
+      uint32_t marker = at[0];
+      for (int k = 0; k < 7; k++, at += 3) {
+        uint32_t next = at[3];
+        carried = Carry(marker, carried);
+        PutColourAndOneMore(at, colours[carried]);
+        marker = next;
       }
-      carried = Carry(marker[7], carried);
-      PutColour(at + 21, colours[carried]);
-      at += 24;
+      carried = Carry(marker, carried);
+      PutColour(at, colours[carried]);
+      at += 3;
       left -= 8;
     }
     return marked - left;
