@@ -117,6 +117,39 @@ inline void CopyApart(uint8_t* dst, const uint8_t* src, uint64_t n) {
   }
 }
 
+// i mod back for back 1 to 7 and i 0 to 18, without a division.
+struct Remainders {
+  uint8_t of[8][19];
+};
+constexpr Remainders MakeRemainders() {
+  Remainders r{};
+  for (int back = 1; back < 8; back++)
+    for (int i = 0; i < 19; i++) r.of[back][i] = (uint8_t)(i % back);
+  return r;
+}
+constexpr Remainders kRemainders = MakeRemainders();
+
+// Copies n bytes from back (1 to 7) bytes before dst, where the two overlap
+// (back < n), in 8-byte stores, and may store up to 8 bytes past dst + n.
+// The period is built as one word in registers and stored every whole
+// number of periods: the bytes just written are not read back, which would
+// wait for the stores to reach the cache.
+inline void CopyShortPeriod(uint8_t* dst, size_t back, size_t n) {
+  const uint8_t* from = dst - back;
+  const uint8_t* mod = kRemainders.of[back];
+  uint32_t low = from[mod[0]] | (uint32_t)from[mod[1]] << 8 | (uint32_t)from[mod[2]] << 16 | (uint32_t)from[mod[3]] << 24;
+  uint32_t high = from[mod[4]] | (uint32_t)from[mod[5]] << 8 | (uint32_t)from[mod[6]] << 16 | (uint32_t)from[mod[7]] << 24;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  low = __builtin_bswap32(low);
+  high = __builtin_bswap32(high);
+#endif
+  const size_t step = back * (8 / back);
+  for (size_t i = 0; i < n; i += step) {
+    memcpy(dst + i, &low, 4);
+    memcpy(dst + i + 4, &high, 4);
+  }
+}
+
 // The fast loop works on 64-bit words; where the machine word is 32 bits
 // (the i686 build) each of its shifts takes several instructions, and the
 // careful loop was measured faster there.
@@ -143,18 +176,6 @@ inline uint64_t Repetition(uint64_t last, uint64_t back) {
 // Bytes s to s + 7 of a repetition with period `back` whose first word is
 // p. Precondition: s < back < 8.
 inline uint64_t RepetitionAt(uint64_t p, uint64_t back, uint64_t s) { return (p >> (8 * s)) | (p << (8 * (back - s))); }
-
-// i mod back for back 1 to 7 and i 0 to 18, without a division.
-struct Remainders {
-  uint8_t of[8][19];
-};
-constexpr Remainders MakeRemainders() {
-  Remainders r{};
-  for (int back = 1; back < 8; back++)
-    for (int i = 0; i < 19; i++) r.of[back][i] = (uint8_t)(i % back);
-  return r;
-}
-constexpr Remainders kRemainders = MakeRemainders();
 
 // Copies n (3 to 18) bytes from `back` bytes before dst, where those bytes
 // are already decoded (back <= bytes written), and returns the new `last`.
@@ -294,6 +315,8 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
       CopyApart(dst, dst - back, n);
     } else if (back == 1) {
       memset(dst, dst[-1], (size_t)n);
+    } else if (back < 8 && n >= 8 && total - written >= n + 8) {
+      CopyShortPeriod(dst, back, n);
     } else {
       // Overlapping: each byte may be one this copy has just written. Indexed
       // from the block's start: dst[i - back] would wrap the unsigned index.
