@@ -183,15 +183,15 @@ inline uint64_t RepetitionAt(uint64_t p, uint64_t back, uint64_t s) { return (p 
 // decoded again later or filled at the end.
 inline uint64_t CopyWords(uint8_t* dst, uint64_t back, uint64_t n, uint64_t last) {
   if (back < 8) {
+    // p again every whole number of periods, 5 to 8 bytes on: three stores
+    // reach past the longest copy without shifting p.
     uint64_t p = Repetition(last, back);
-    const uint8_t* mod = kRemainders.of[back];
+    const size_t step = back * (8 / back);
     memcpy(dst, &p, 8);
-    uint64_t w1 = RepetitionAt(p, back, mod[8]);
-    memcpy(dst + 8, &w1, 8);
-    uint64_t w2 = RepetitionAt(p, back, mod[16]);
-    memcpy(dst + 16, &w2, 8);
+    memcpy(dst + step, &p, 8);
+    memcpy(dst + 2 * step, &p, 8);
     if (n < 8) return (last >> (8 * n)) | (p << (64 - 8 * n));
-    return RepetitionAt(p, back, mod[n - 8]);
+    return RepetitionAt(p, back, kRemainders.of[back][n - 8]);
   }
   // Each move reads only bytes written before it, so an overlapping copy
   // repeats them as the byte-wise copy would.
