@@ -2,22 +2,17 @@
 
 #include <string.h>
 
+#include "decode/bitword.h"
 #include "decode/fast.h"
 #include "decode/pixels.h"
 
 namespace {
 
-// The bit buffer is a machine word: on a 32-bit machine every 64-bit shift
-// takes several instructions, and the moves of a chain are a shift each.
 #if UINTPTR_MAX > 0xFFFFFFFFu
-typedef uint64_t BitWord;
 inline int LeadingOnes(BitWord w) { return __builtin_clzll(~w | 1u); }
 #else
-typedef uint32_t BitWord;
 inline int LeadingOnes(BitWord w) { return __builtin_clz(~w | 1u); }
 #endif
-const int kWordBits = 8 * (int)sizeof(BitWord);
-const size_t kWordBytes = sizeof(BitWord);
 
 // A most-significant-first bit reader over a machine word. It takes the same
 // bits as ReadBits from the same start, but knows where the input ends:
@@ -32,19 +27,6 @@ struct ChainReader {
   BitWord buffer;      // next bit in the top bit
   int count;           // bits of buffer that hold input, 0 to kWordBits
 };
-
-inline BitWord LoadWord(const uint8_t* p) {
-  BitWord word;
-  memcpy(&word, p, sizeof word);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-#if UINTPTR_MAX > 0xFFFFFFFFu
-  word = __builtin_bswap64(word);
-#else
-  word = __builtin_bswap32(word);
-#endif
-#endif
-  return word;
-}
 
 // One big-endian load. The bits below `count` after it are real input bits
 // of the following byte; the next refill ORs the same bits in again.

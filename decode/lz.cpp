@@ -10,6 +10,7 @@
 
 #include "decode/lz.h"
 
+#include "decode/bitword.h"
 #include "decode/fast.h"
 
 namespace {
@@ -17,17 +18,8 @@ namespace {
 // A bit reader private to this decoder, giving exactly ReadBits's fields.
 // The `count` unread bits sit at the top of `bits`; the bits below them are
 // either zero or copies of the input bytes that follow, so OR-ing those bytes
-// in again changes nothing. The buffer is a machine word: on a 32-bit machine
-// a 64-bit shift takes several instructions, and 24 bits after a refill still
+// in again changes nothing. With a 32-bit word, 24 bits after a refill still
 // hold a whole code (at most 21 bits).
-#if UINTPTR_MAX > 0xFFFFFFFFu
-typedef uint64_t BitWord;
-#else
-typedef uint32_t BitWord;
-#endif
-const unsigned kWordBits = 8 * sizeof(BitWord);
-const unsigned kWordBytes = sizeof(BitWord);
-
 // Offsets are machine words: the input and the block lie in memory, and on
 // a 32-bit machine every 64-bit count would take two registers and an add
 // with carry.
@@ -36,31 +28,8 @@ struct LzReader {
   size_t length;
   size_t next;  // next byte to load; next <= length
   BitWord bits;
-  unsigned count;
+  int count;  // 0 to kWordBits
 };
-
-inline uint64_t LoadBigEndian64(const uint8_t* p) {
-  uint64_t v;
-  memcpy(&v, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  v = __builtin_bswap64(v);
-#endif
-  return v;
-}
-
-inline uint32_t LoadBigEndian32(const uint8_t* p) {
-  uint32_t v;
-  memcpy(&v, p, 4);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  v = __builtin_bswap32(v);
-#endif
-  return v;
-}
-
-inline BitWord LoadWord(const uint8_t* p) {
-  if (kWordBytes == 8) return (BitWord)LoadBigEndian64(p);
-  return (BitWord)LoadBigEndian32(p);
-}
 
 // One load. Precondition: a word's bytes from `next` lie in the input, and
 // count < kWordBits: only the byte-wise path below can fill the word, and

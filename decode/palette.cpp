@@ -11,12 +11,13 @@
 
 #include <string.h>
 
+#include "decode/bitword.h"
 #include "decode/fast.h"
 #include "decode/pixels.h"
 
 namespace {
 
-// Bits taken most significant first through a 64-bit buffer: `bits` holds
+// Bits taken most significant first through a machine word: `bits` holds
 // `count` unread bits from its top down, `next` is the next byte to load.
 // Bits below `count` may already hold the leading bits of byte `next`.
 //
@@ -26,48 +27,53 @@ struct BitBuffer {
   const uint8_t* source;
   size_t length;
   size_t next;
-  uint64_t bits;
+  BitWord bits;
   int count;
 };
 
-// Precondition: 8 bytes from `next` lie in the input, count <= 63 (only the
-// byte-wise refill below reaches 64, and only near the end).
+// A 64-bit word holds a run record (30 bits) and a row jump (25) after one
+// refill; a 32-bit one holds 24 bits after a refill, so each is taken in two
+// steps with a refill between: the count field (22 bits at most), then the
+// rest.
+const bool kWholeRecords = kWordBits >= 64;
+
+// Precondition: a word's bytes from `next` lie in the input, count <
+// kWordBits (only the byte-wise refill below fills the word, and only near
+// the end).
 inline void RefillWord(BitBuffer* in) {
-  uint64_t word;
-  memcpy(&word, in->source + in->next, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  word = __builtin_bswap64(word);
-#endif
-  in->bits |= word >> in->count;
-  in->next += (size_t)((63 - in->count) >> 3);
-  in->count |= 56;
+  in->bits |= LoadWord(in->source + in->next) >> in->count;
+  in->next += (size_t)((kWordBits - 1 - in->count) >> 3);
+  in->count |= kWordBits - 8;
 }
 
+// 8 bytes from `next`: room for two word loads, the first of which moves
+// `next` on by at most 3 bytes in a 32-bit word, 7 in a 64-bit one.
 inline bool FarFromEnd(const BitBuffer* in) { return in->next < in->length && in->length - in->next >= 8; }
 
-// Leaves at least 57 bits in the buffer, zeros past the end of the input.
+// Leaves at least kWordBits - 8 bits in the buffer, zeros past the end of
+// the input.
 inline void Refill(BitBuffer* in) {
   if (FarFromEnd(in)) {
     RefillWord(in);
     return;
   }
-  while (in->count <= 56) {
-    uint64_t byte = in->next < in->length ? in->source[in->next] : 0;
-    in->bits |= byte << (56 - in->count);
+  while (in->count <= kWordBits - 8) {
+    BitWord byte = in->next < in->length ? in->source[in->next] : 0;
+    in->bits |= byte << (kWordBits - 8 - in->count);
     in->count += 8;
     in->next++;
   }
 }
 
-// Precondition: n <= in->count.
+// Precondition: n <= in->count, n < kWordBits.
 inline void Skip(BitBuffer* in, int n) {
   in->bits <<= n;
   in->count -= n;
 }
 
-// Precondition: 1 <= n <= in->count.
+// Precondition: 1 <= n <= in->count, n < kWordBits.
 inline uint32_t Take(BitBuffer* in, int n) {
-  uint32_t value = (uint32_t)(in->bits >> (64 - n));
+  uint32_t value = (uint32_t)(in->bits >> (kWordBits - n));
   in->bits <<= n;
   in->count -= n;
   return value;
@@ -188,11 +194,11 @@ struct Sweep {
 // marker, the end of the input or a run past the block, handing every marker
 // inside the block to `out`.
 //
-// While 8 input bytes lie beyond the buffer, one load refills it with at
-// least 56 bits and none of them lies past the end of the input, so the fast
-// loop reads a run record's 30 bits, and then each chain step's 25 at most,
-// after a single refill, without asking whether the input is used up. Near
-// the end the careful loop takes over from the same state.
+// While 8 input bytes lie beyond the buffer, a load refills it with bits
+// none of which lies past the end of the input, so the fast loop reads a run
+// record after one refill (two in a 32-bit word), without asking whether the
+// input is used up. Near the end the careful loop takes over from the same
+// state.
 template <class Out>
 void ReadRuns(BitBuffer* in, int64_t width, uint64_t count, Out* out, int fast) {
   const int64_t pixel_count = (int64_t)count;
@@ -207,16 +213,22 @@ void ReadRuns(BitBuffer* in, int64_t width, uint64_t count, Out* out, int fast) 
       // The count field and the index taken from one look at the buffer:
       // the count's width is byte `selector` of 0x14080604 (4, 6, 8, 20).
       RefillWord(in);
-      uint64_t bits = in->bits;
-      int width_of_count = (int)((0x14080604u >> (8 * (bits >> 62))) & 0xFFu);
-      uint32_t skip = (uint32_t)((bits << 2) >> (64 - width_of_count));
+      BitWord bits = in->bits;
+      int width_of_count = (int)((0x14080604u >> (8 * (bits >> (kWordBits - 2)))) & 0xFFu);
+      uint32_t skip = (uint32_t)((bits << 2) >> (kWordBits - width_of_count));
       if (skip == 0 || run + (int64_t)skip >= pixel_count) {
         Skip(in, 2 + width_of_count);
         break;
       }
       run += skip;
-      index = (uint32_t)((bits << (2 + width_of_count)) >> 56);
-      Skip(in, 10 + width_of_count);
+      if (kWholeRecords) {
+        index = (uint32_t)((bits << (2 + width_of_count)) >> (kWordBits - 8));
+        Skip(in, 10 + width_of_count);
+      } else {
+        Skip(in, 2 + width_of_count);
+        RefillWord(in);
+        index = Take(in, 8);
+      }
     } else {
       if (Exhausted(in)) break;
       Refill(in);
@@ -227,6 +239,7 @@ void ReadRuns(BitBuffer* in, int64_t width, uint64_t count, Out* out, int fast) 
       // A skip that used up the input has no index: reading zeros would only
       // erase the marker already there.
       if (Exhausted(in)) break;
+      if (!kWholeRecords) Refill(in);
       index = Take(in, 8);
     }
     out->Run((uint64_t)run, index);
@@ -234,10 +247,11 @@ void ReadRuns(BitBuffer* in, int64_t width, uint64_t count, Out* out, int fast) 
     int64_t chain = run;
     for (;;) {
       // A step takes at most 25 bits: the code and a count field.
-      if (in->count < 25) Refill(in);
+      if (in->count < (kWholeRecords ? 25 : 3)) Refill(in);
       uint32_t code = Take(in, 3);
       if (code == 0) break;
       if (code == 6) {
+        if (!kWholeRecords && in->count < 22) Refill(in);
         chain += width * (int64_t)TakeCount(in);
         if (chain > far_past) chain = far_past;
         continue;
