@@ -98,25 +98,41 @@ constexpr Remainders MakeRemainders() {
 }
 constexpr Remainders kRemainders = MakeRemainders();
 
-// Copies n bytes from back (1 to 7) bytes before dst, where the two overlap
-// (back < n), in 8-byte stores, and may store up to 8 bytes past dst + n.
-// The period is built as one word in registers and stored every whole
-// number of periods: the bytes just written are not read back, which would
-// wait for the stores to reach the cache.
-inline void CopyShortPeriod(uint8_t* dst, size_t back, size_t n) {
+// The 8 bytes that repeat the `back` (1 to 7) bytes before dst, as two
+// words in memory order, built in registers: the bytes just written are not
+// read back as words, which would wait for the stores to reach the cache.
+struct Period {
+  uint32_t low, high;
+};
+inline Period PeriodBefore(const uint8_t* dst, size_t back) {
   const uint8_t* from = dst - back;
-  const uint8_t* mod = kRemainders.of[back];
-  uint32_t low = from[mod[0]] | (uint32_t)from[mod[1]] << 8 | (uint32_t)from[mod[2]] << 16 | (uint32_t)from[mod[3]] << 24;
-  uint32_t high = from[mod[4]] | (uint32_t)from[mod[5]] << 8 | (uint32_t)from[mod[6]] << 16 | (uint32_t)from[mod[7]] << 24;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  low = __builtin_bswap32(low);
-  high = __builtin_bswap32(high);
-#endif
-  const size_t step = back * (8 / back);
-  for (size_t i = 0; i < n; i += step) {
-    memcpy(dst + i, &low, 4);
-    memcpy(dst + i + 4, &high, 4);
+  Period p;
+  if (back == 1) {
+    p.low = p.high = from[0] * 0x01010101u;
+    return p;
   }
+  const uint8_t* mod = kRemainders.of[back];
+  p.low = from[mod[0]] | (uint32_t)from[mod[1]] << 8 | (uint32_t)from[mod[2]] << 16 | (uint32_t)from[mod[3]] << 24;
+  p.high = from[mod[4]] | (uint32_t)from[mod[5]] << 8 | (uint32_t)from[mod[6]] << 16 | (uint32_t)from[mod[7]] << 24;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  p.low = __builtin_bswap32(p.low);
+  p.high = __builtin_bswap32(p.high);
+#endif
+  return p;
+}
+
+inline void PutPeriod(uint8_t* at, const Period& p) {
+  memcpy(at, &p.low, 4);
+  memcpy(at + 4, &p.high, 4);
+}
+
+// Copies n bytes from back (1 to 7) bytes before dst, where the two overlap
+// (back < n), in 8-byte stores of the period, one every whole number of
+// periods, and may store up to 8 bytes past dst + n.
+inline void CopyShortPeriod(uint8_t* dst, size_t back, size_t n) {
+  const Period p = PeriodBefore(dst, back);
+  const size_t step = back * (8 / back);
+  for (size_t i = 0; i < n; i += step) PutPeriod(dst + i, p);
 }
 
 // The fast loop works on 64-bit words; where the machine word is 32 bits
@@ -186,6 +202,36 @@ inline uint64_t LastWritten(const uint8_t* out, uint64_t written) {
   }
   return last;
 }
+#else
+
+// Copies n (3 to 18) bytes from `back` bytes before dst, where those bytes
+// are already decoded (back <= bytes written). It may store up to 24 bytes
+// from dst on, past dst + n. Each 8-byte move reads only bytes written
+// before it, so an overlapping copy repeats them as the byte-wise copy would.
+inline void CopyNear(uint8_t* dst, size_t back, size_t n) {
+  if (back >= n) {
+    CopyApart(dst, dst - back, n);
+    return;
+  }
+  if (back < 8) {
+    // Three periods' stores, 5 to 8 bytes apart, cover the longest copy.
+    const Period p = PeriodBefore(dst, back);
+    const size_t step = back * (8 / back);
+    PutPeriod(dst, p);
+    PutPeriod(dst + step, p);
+    PutPeriod(dst + 2 * step, p);
+    return;
+  }
+  uint64_t a, b;
+  memcpy(&a, dst - back, 8);
+  memcpy(dst, &a, 8);
+  memcpy(&b, dst - back + 8, 8);
+  memcpy(dst + 8, &b, 8);
+  if (n > 16) {
+    memcpy(&a, dst - back + 16, 8);
+    memcpy(dst + 16, &a, 8);
+  }
+}
 #endif
 
 }  // namespace
@@ -216,7 +262,39 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
   // same state.
   int ended = 0;
 #ifndef VESK_LZ_FAST_LOOP
-  (void)fast;
+  // A 32-bit word holds one code or two literals after a refill, so the
+  // loop refills before each code that the word may not hold.
+  while (fast && total - written >= 64 && r.length - r.next >= kWordBytes) {
+    RefillWord(&r);
+    if (r.bits >> (kWordBits - 1)) {
+      // Literals come in long stretches where the picture does not repeat:
+      // two at a time from the 24 bits.
+      out[written++] = (uint8_t)(r.bits >> (kWordBits - 9));
+      if ((r.bits >> (kWordBits - 10)) & 1) {
+        out[written++] = (uint8_t)(r.bits >> (kWordBits - 18));
+        Skip(&r, 18);
+      } else {
+        Skip(&r, 9);
+      }
+      continue;
+    }
+    uint32_t ring_position = Peek(&r, 17);  // the leading 0 bit adds nothing
+    if (ring_position == 0) {
+      Skip(&r, 17);
+      ended = 1;
+      break;
+    }
+    size_t back = (((uint32_t)written - ring_position) & 0xFFFFu) + 1;
+    size_t length = (Peek(&r, 21) & 15u) + 3;
+    Skip(&r, 21);
+    if (back <= written) {
+      CopyNear(out + written, back, length);
+    } else {
+      // Starts at positions never written (see the careful loop).
+      for (size_t i = 0; i < length; i++) out[written + i] = written + i >= back ? out[written + i - back] : 0;
+    }
+    written += length;
+  }
 #else
   uint64_t last = 0;
   while (fast && total - written >= 160 && r.length - r.next >= kWordBytes) {
