@@ -8,11 +8,13 @@
 
 namespace {
 
+// Leading zero bits of w, at most kWordBits - 1 (the |1 keeps clz defined).
 #if UINTPTR_MAX > 0xFFFFFFFFu
-inline int LeadingOnes(BitWord w) { return __builtin_clzll(~w | 1u); }
+inline int LeadingZeros(BitWord w) { return __builtin_clzll(w | 1u); }
 #else
-inline int LeadingOnes(BitWord w) { return __builtin_clz(~w | 1u); }
+inline int LeadingZeros(BitWord w) { return __builtin_clz(w | 1u); }
 #endif
+inline int LeadingOnes(BitWord w) { return LeadingZeros(~w); }
 
 // A most-significant-first bit reader over a machine word. It takes the same
 // bits as ReadBits from the same start, but knows where the input ends:
@@ -136,6 +138,9 @@ constexpr MoveGroups kMoveGroups = MakeMoveGroups();
 
 const Colour kUnwritten = 0xFFFFFF;
 
+// The move 10 over a whole word.
+const BitWord kStraightMoves = (BitWord)0xAAAAAAAAAAAAAAAAu;
+
 // Where the records' and chains' pixels go. `Marked` writes them into a block
 // already filled with the unwritten marker, for a final pass afterwards.
 struct Marked {
@@ -146,6 +151,12 @@ struct Marked {
   void Group(uint64_t q, uint64_t, const MoveGroup& g, int64_t width, Colour c) {
     for (int k = 0; k < g.moves; k++) {
       q += width + g.step[k] / 3;
+      PutColour(block + q * stride, c);
+    }
+  }
+  void Straight(uint64_t q, uint64_t, int moves, int64_t width, Colour c) {
+    for (int k = 0; k < moves; k++) {
+      q += width;
       PutColour(block + q * stride, c);
     }
   }
@@ -184,9 +195,11 @@ struct Sweep {
           fill_of = previous;
           fill = MakeColourBlock(MakeColourWords(previous));
         }
-        PutSixteenPixels(at, fill);
-        left -= 16;
-        at += 48;
+        do {
+          PutSixteenPixels(at, fill);
+          left -= 16;
+          at += 48;
+        } while (left >= 16 && SixteenPixelsAll(at, 255));
         continue;
       }
       // Each pixel is read before the one before it is written back: that
@@ -283,6 +296,20 @@ struct Sweep {
       }
     }
   }
+  // `moves` straight down from q (whose pixel is written) to last, inside
+  // the block.
+  void Straight(uint64_t q, uint64_t last, int moves, int64_t width, Colour c) {
+    if (last >= ahead) {
+      memset(block + 3 * ahead, 255, (size_t)(3 * (last + 1 - ahead)));
+      ahead = last + 1;
+    }
+    uint8_t* at = block + 3 * q;
+    const ptrdiff_t row = 3 * (ptrdiff_t)width;
+    for (int k = 0; k < moves; k++) {
+      at += row;
+      PutColour(at, c);
+    }
+  }
 };
 
 // Reads a chain's moves up to its end code, starting from the record's pixel
@@ -304,6 +331,20 @@ inline int ReadChain(ChainReader* r, uint64_t p, Colour colour, uint64_t count, 
     if (grouped) {
       if (r->count < 8) Refill(r);
       if (r->count >= 8) {
+        // A vertical edge is a long stretch of moves 10, straight down: up
+        // to half a word of them at once.
+        int straight = LeadingZeros(r->buffer ^ kStraightMoves) >> 1;
+        if (2 * straight > r->count) straight = r->count >> 1;
+        if (straight > 4) {
+          int64_t last = q + straight * width;
+          if ((uint64_t)last < count) {
+            out->Straight((uint64_t)q, (uint64_t)last, straight, width, colour);
+            r->buffer <<= 2 * straight;
+            r->count -= 2 * straight;
+            q = last;
+            continue;
+          }
+        }
         const MoveGroup& g = kMoveGroups.of[r->buffer >> (kWordBits - 8)];
         if (g.moves) {
           int64_t last = q + g.moves * width + g.columns;
