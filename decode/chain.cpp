@@ -169,21 +169,22 @@ struct Marked {
 // once, while it is still in the cache. Pixels from `ahead` on have not been
 // touched at all; they get the marker only when a chain passes them, and
 // those that none passes are filled outright, without a look at the marker.
+// Pixel indices here are machine words, as the block lies in memory; the
+// reader hands over only those inside the block.
 struct Sweep {
   uint8_t* block;
-  uint64_t done;   // pixels before it hold their final colour
-  uint64_t ahead;  // pixels from done to ahead hold a colour or the marker
+  size_t done;   // pixels before it hold their final colour
+  size_t ahead;  // pixels from done to ahead hold a colour or the marker
   Colour previous;
-  uint64_t count;  // pixels in the block
+  size_t count;  // pixels in the block
 
   // Pixels [done, marked) where there are many of them. Between chain
   // pixels they are mostly unwritten: sixteen at a time are told by their
   // 48 bytes all 255 and filled at once; other pixels go eight at a time,
   // one by one. Returns where the few left over begin.
-  uint64_t SettleMany(uint64_t marked) {
+  size_t SettleMany(size_t marked) {
     uint8_t* at = block + 3 * done;
-    // A count of pixels within the block: a machine word suffices.
-    size_t left = (size_t)(marked - done);
+    size_t left = marked - done;
     Colour fill_of = previous;
     ColourBlock fill = MakeColourBlock(MakeColourWords(previous));
     // Pixels are read 4 bytes at a time, so the block's last pixel is left
@@ -223,12 +224,12 @@ struct Sweep {
   }
 
   // Precondition: done <= to <= the pixel count.
-  void Settle(uint64_t to) {
-    uint64_t marked = to < ahead ? to : ahead;
-    uint64_t i = done;
+  void Settle(size_t to) {
+    size_t marked = to < ahead ? to : ahead;
+    size_t i = done;
     if (marked > i && marked - i >= 16) i = SettleMany(marked);
     uint8_t* at = block + 3 * i;
-    for (uint64_t before_last = marked < count ? marked : count - 1; i < before_last; i++, at += 3) {
+    for (size_t before_last = marked < count ? marked : count - 1; i < before_last; i++, at += 3) {
       // Written back either way: which pixels a chain has written is hard
       // to foresee, a branch on it costs more than the store.
       Colour c = GetColourBeforeMore(at);
@@ -248,7 +249,7 @@ struct Sweep {
     if (ahead < to) ahead = to;
   }
   // Precondition: done <= q < count.
-  void Put(uint64_t q, Colour c) {
+  void Put(size_t q, Colour c) {
     uint8_t* at = block + 3 * q;
     if (q >= ahead) {
       if (q > ahead) memset(block + 3 * ahead, 255, (size_t)(3 * (q - ahead)));
@@ -262,7 +263,7 @@ struct Sweep {
     }
     PutColour(at, c);
   }
-  void Record(uint64_t p, Colour c) {
+  void Record(size_t p, Colour c) {
     if (p != done) Settle(p);
     Put(p, c);
     // Nothing later writes pixel p again, so a colour other than the marker
@@ -272,11 +273,11 @@ struct Sweep {
       done = p + 1;
     }
   }
-  void Chain(uint64_t q, Colour c) { Put(q, c); }
+  void Chain(size_t q, Colour c) { Put(q, c); }
   // A group's moves from q (whose pixel is written, so q < ahead) to last,
   // all inside the block: one fill of the marker for any untouched pixels
   // up to last, then a store for each move.
-  void Group(uint64_t q, uint64_t last, const MoveGroup& g, int64_t width, Colour c) {
+  void Group(size_t q, size_t last, const MoveGroup& g, int64_t width, Colour c) {
     if (last >= ahead) {
       memset(block + 3 * ahead, 255, (size_t)(3 * (last + 1 - ahead)));
       ahead = last + 1;
@@ -298,7 +299,7 @@ struct Sweep {
   }
   // `moves` straight down from q (whose pixel is written) to last, inside
   // the block.
-  void Straight(uint64_t q, uint64_t last, int moves, int64_t width, Colour c) {
+  void Straight(size_t q, size_t last, int moves, int64_t width, Colour c) {
     if (last >= ahead) {
       memset(block + 3 * ahead, 255, (size_t)(3 * (last + 1 - ahead)));
       ahead = last + 1;
@@ -388,10 +389,10 @@ inline int ReadChain(ChainReader* r, uint64_t p, Colour colour, uint64_t count, 
 // Reads the records and chains up to the end code, the end of the input or a
 // run past the block, handing every pixel inside the block to `out`.
 //
-// The fast loop runs while 8 input bytes lie beyond the buffer, so that a
-// refill is one load and leaves at least 56 real input bits: enough for a
-// whole record with a run code of up to 30 bits, which it takes without a
-// check between the fields. Anything else (a longer run code, the end of the
+// The fast loop runs while enough input bytes lie beyond the buffer that a
+// refill is one load and leaves only real input bits, so that a whole
+// record with a run code of up to 30 bits (24 in a 32-bit word) is taken
+// without a check between the fields. Anything else (a longer run code, the end of the
 // input near) goes to the careful loop, which takes each field on its own
 // and gives the same result from the same state. `fast` 0 runs only that.
 template <class Out>
@@ -404,7 +405,33 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
 
   uint64_t p = 0;
 #if UINTPTR_MAX <= 0xFFFFFFFFu
-  // A 32-bit word does not hold a whole record.
+  // A 32-bit word holds 24 bits after a refill: the run code (up to 24
+  // bits), the colour and the flag each come after a refill of their own.
+  // 12 input bytes beyond the buffer leave room for all three loads.
+  while (fast && r.length - r.next_byte >= 12) {
+    RefillWord(&r);
+    int ones = LeadingOnes(r.buffer);
+    if (ones >= kEndCodeOnes) return;
+    int n = ones + 1;
+    if (n > 12) break;
+    uint32_t run = (uint32_t)((r.buffer << n) >> (32 - n)) + ((1u << n) - 2);
+    r.buffer <<= 2 * n;
+    r.count -= 2 * n;
+    p += run;
+    if (p >= count) return;
+    RefillWord(&r);
+    // Fields blue, green, red: the first is the colour's low byte.
+    Colour colour = __builtin_bswap32(r.buffer) & 0xFFFFFFu;
+    r.buffer <<= 24;
+    r.count -= 24;
+    RefillWord(&r);
+    int chain = (int)(r.buffer >> 31);
+    r.buffer <<= 1;
+    r.count -= 1;
+    out->Record(p, colour);
+    if (chain && !ReadChain(&r, p, colour, count, width, out, fast)) return;
+    p += 1;
+  }
 #else
   while (fast && r.length - r.next_byte >= 8) {
     RefillWord(&r);
@@ -491,7 +518,7 @@ void DecodeChain(const DecodeJob* job) {
     DecodeChainInTwoPasses(job);
     return;
   }
-  Sweep out = {job->pixels, 0, 0, 0, (uint64_t)job->width * (uint64_t)job->height};
+  Sweep out = {job->pixels, 0, 0, 0, (size_t)((uint64_t)job->width * (uint64_t)job->height)};
   ReadRecords(job, &out, kFastLoops);
   out.Settle((uint64_t)job->width * (uint64_t)job->height);
 }

@@ -113,11 +113,13 @@ struct Plane {
 // at once, while it is in the cache. Pixels from `ahead` on are untouched;
 // they are cleared only when a chain marks a pixel past them, and those that
 // no chain passes take the carried index without a look at a marker.
+// Pixel indices here are machine words, as the block lies in memory; the
+// reader hands over only those inside the block.
 struct Sweep {
   uint8_t* pixels;
   const Colour* colours;
-  uint64_t done;   // pixels before it hold their colour
-  uint64_t ahead;  // pixels from done to ahead hold a marker in byte 0
+  size_t done;   // pixels before it hold their colour
+  size_t ahead;  // pixels from done to ahead hold a marker in byte 0
   uint32_t carried;  // an index, 0 to 255
 
   // Pixels [done, marked) where there are many of them. Between chain
@@ -125,10 +127,9 @@ struct Sweep {
   // bytes all 0 (bytes 1 and 2 of a marked pixel stay 0 too) and take the
   // carried index at once; other pixels go eight at a time, one by one.
   // Returns where the few left over begin.
-  uint64_t SettleMany(uint64_t marked) {
+  size_t SettleMany(size_t marked) {
     uint8_t* at = pixels + 3 * done;
-    // A count of pixels within the block: a machine word suffices.
-    size_t left = (size_t)(marked - done);
+    size_t left = marked - done;
     uint32_t fill_of = carried;
     ColourBlock fill = MakeColourBlock(MakeColourWords(colours[carried]));
     while (left >= 8) {
@@ -160,9 +161,9 @@ struct Sweep {
   }
 
   // Precondition: done <= to <= the pixel count.
-  void Settle(uint64_t to) {
-    uint64_t marked = to < ahead ? to : ahead;
-    uint64_t i = done;
+  void Settle(size_t to) {
+    size_t marked = to < ahead ? to : ahead;
+    size_t i = done;
     if (marked > i && marked - i >= 16) i = SettleMany(marked);
     for (uint8_t* at = pixels + 3 * i; i < marked; i++, at += 3) {
       carried = Carry(at[0], carried);
@@ -173,7 +174,7 @@ struct Sweep {
     if (ahead < to) ahead = to;
   }
   // Precondition: done <= p < the pixel count.
-  void Mark(uint64_t p, uint32_t index) {
+  void Mark(size_t p, uint32_t index) {
     if (p >= ahead) {
       if (p > ahead) memset(pixels + 3 * ahead, 0, (size_t)(3 * (p - ahead)));
       ahead = p + 1;
@@ -181,7 +182,7 @@ struct Sweep {
     pixels[3 * p] = (uint8_t)index;
   }
   // A run's marker is the last write to its pixel: it takes its colour now.
-  void Run(uint64_t p, uint32_t index) {
+  void Run(size_t p, uint32_t index) {
     if (p != done) Settle(p);
     carried = Carry(index, carried);
     PutColour(pixels + 3 * p, colours[carried]);

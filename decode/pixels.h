@@ -72,7 +72,7 @@ inline void PutEightPixels(uint8_t* at, const ColourWords& words) {
 }
 
 // Fills n pixels from `at` with one colour, eight pixels a step.
-inline void FillColour(uint8_t* at, uint64_t n, Colour colour) {
+inline void FillColour(uint8_t* at, size_t n, Colour colour) {
   if (n >= 8) {
     ColourWords words = MakeColourWords(colour);
     for (; n >= 8; n -= 8, at += 24) PutEightPixels(at, words);
