@@ -305,8 +305,16 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
       if (r.bits >> (kWordBits - 1)) {
         uint8_t v = (uint8_t)(r.bits >> (kWordBits - 9));
         out[written++] = v;
-        last = (last >> 8) | (uint64_t)v << 56;
-        Skip(&r, 9);
+        // Two at a time where the picture does not repeat.
+        if ((r.bits >> (kWordBits - 10)) & 1) {
+          uint8_t w = (uint8_t)(r.bits >> (kWordBits - 18));
+          out[written++] = w;
+          last = (last >> 16) | (uint64_t)v << 48 | (uint64_t)w << 56;
+          Skip(&r, 18);
+        } else {
+          last = (last >> 8) | (uint64_t)v << 56;
+          Skip(&r, 9);
+        }
         continue;
       }
       uint32_t ring_position = Peek(&r, 17);  // the leading 0 bit adds nothing
