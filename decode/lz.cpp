@@ -98,6 +98,10 @@ constexpr Remainders MakeRemainders() {
 }
 constexpr Remainders kRemainders = MakeRemainders();
 
+// The whole periods of back (1 to 7) bytes that fit in 8: back * (8 / back),
+// without a division on every copy.
+const uint8_t kPeriodStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
+
 // The 8 bytes that repeat the `back` (1 to 7) bytes before dst, as two
 // words in memory order, built in registers: the bytes just written are not
 // read back as words, which would wait for the stores to reach the cache.
@@ -131,7 +135,7 @@ inline void PutPeriod(uint8_t* at, const Period& p) {
 // periods, and may store up to 8 bytes past dst + n.
 inline void CopyShortPeriod(uint8_t* dst, size_t back, size_t n) {
   const Period p = PeriodBefore(dst, back);
-  const size_t step = back * (8 / back);
+  const size_t step = kPeriodStep[back];
   for (size_t i = 0; i < n; i += step) PutPeriod(dst + i, p);
 }
 
@@ -171,7 +175,7 @@ inline uint64_t CopyWords(uint8_t* dst, uint64_t back, uint64_t n, uint64_t last
     // p again every whole number of periods, 5 to 8 bytes on: three stores
     // reach past the longest copy without shifting p.
     uint64_t p = Repetition(last, back);
-    const size_t step = back * (8 / back);
+    const size_t step = kPeriodStep[back];
     memcpy(dst, &p, 8);
     memcpy(dst + step, &p, 8);
     memcpy(dst + 2 * step, &p, 8);
@@ -216,7 +220,7 @@ inline void CopyNear(uint8_t* dst, size_t back, size_t n) {
   if (back < 8) {
     // Three periods' stores, 5 to 8 bytes apart, cover the longest copy.
     const Period p = PeriodBefore(dst, back);
-    const size_t step = back * (8 / back);
+    const size_t step = kPeriodStep[back];
     PutPeriod(dst, p);
     PutPeriod(dst + step, p);
     PutPeriod(dst + 2 * step, p);
