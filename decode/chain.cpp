@@ -252,7 +252,7 @@ struct Sweep {
   void Put(size_t q, Colour c) {
     uint8_t* at = block + 3 * q;
     if (q >= ahead) {
-      if (q > ahead) memset(block + 3 * ahead, 255, (size_t)(3 * (q - ahead)));
+      if (q > ahead) FillBytes(block + 3 * ahead, 255, 3 * (q - ahead));
       ahead = q + 1;
       // One 4-byte store: its last byte lands on pixel q + 1, which is
       // untouched and will be written in full before anything reads it.
@@ -279,7 +279,7 @@ struct Sweep {
   // up to last, then a store for each move.
   void Group(size_t q, size_t last, const MoveGroup& g, int64_t width, Colour c) {
     if (last >= ahead) {
-      memset(block + 3 * ahead, 255, (size_t)(3 * (last + 1 - ahead)));
+      FillBytes(block + 3 * ahead, 255, 3 * (last + 1 - ahead));
       ahead = last + 1;
     }
     // Moves in order from q's pixel: each is a row's bytes and its step on.
@@ -301,7 +301,7 @@ struct Sweep {
   // the block.
   void Straight(size_t q, size_t last, int moves, int64_t width, Colour c) {
     if (last >= ahead) {
-      memset(block + 3 * ahead, 255, (size_t)(3 * (last + 1 - ahead)));
+      FillBytes(block + 3 * ahead, 255, 3 * (last + 1 - ahead));
       ahead = last + 1;
     }
     uint8_t* at = block + 3 * q;

@@ -176,7 +176,7 @@ struct Sweep {
   // Precondition: done <= p < the pixel count.
   void Mark(size_t p, uint32_t index) {
     if (p >= ahead) {
-      if (p > ahead) memset(pixels + 3 * ahead, 0, (size_t)(3 * (p - ahead)));
+      if (p > ahead) FillBytes(pixels + 3 * ahead, 0, 3 * (p - ahead));
       ahead = p + 1;
     }
     pixels[3 * p] = (uint8_t)index;

@@ -50,6 +50,24 @@ inline void PutColourAndOneMore(uint8_t* at, Colour c) {
 #endif
 }
 
+// Sets n bytes from `at` to `value`, as memset does. The sweeps fill their
+// markers a few rows at a time; at those sizes the memset of the Windows C
+// runtime (msvcrt) takes about twice as long as plain 16-byte stores, while
+// elsewhere memset is as fast or faster.
+inline void FillBytes(uint8_t* at, uint8_t value, size_t n) {
+#if defined(_WIN32) && defined(__SSE2__)
+  if (n >= 16) {
+    __m128i v = _mm_set1_epi8((char)value);
+    for (size_t i = 0; i + 16 <= n; i += 16) _mm_storeu_si128((__m128i*)(at + i), v);
+    _mm_storeu_si128((__m128i*)(at + n - 16), v);
+    return;
+  }
+  for (size_t i = 0; i < n; i++) at[i] = value;
+#else
+  memset(at, value, n);
+#endif
+}
+
 // Eight pixels of one colour as three 8-byte words, in memory order.
 struct ColourWords {
   uint64_t w[3];
@@ -69,15 +87,6 @@ inline void PutEightPixels(uint8_t* at, const ColourWords& words) {
   memcpy(at, &words.w[0], 8);
   memcpy(at + 8, &words.w[1], 8);
   memcpy(at + 16, &words.w[2], 8);
-}
-
-// Fills n pixels from `at` with one colour, eight pixels a step.
-inline void FillColour(uint8_t* at, size_t n, Colour colour) {
-  if (n >= 8) {
-    ColourWords words = MakeColourWords(colour);
-    for (; n >= 8; n -= 8, at += 24) PutEightPixels(at, words);
-  }
-  for (; n; n--, at += 3) PutColour(at, colour);
 }
 
 // Sixteen pixels of one colour (48 bytes, three 16-byte vectors where the
@@ -128,5 +137,22 @@ inline bool SixteenPixelsAll(const uint8_t* at, uint8_t fill) {
   return differ == 0;
 }
 #endif
+
+// Fills n pixels from `at` with one colour, sixteen pixels a step.
+inline void FillColour(uint8_t* at, size_t n, Colour colour) {
+  if (n >= 8) {
+    ColourWords words = MakeColourWords(colour);
+    if (n >= 16) {
+      ColourBlock block = MakeColourBlock(words);
+      for (; n >= 16; n -= 16, at += 48) PutSixteenPixels(at, block);
+    }
+    if (n >= 8) {
+      PutEightPixels(at, words);
+      n -= 8;
+      at += 24;
+    }
+  }
+  for (; n; n--, at += 3) PutColour(at, colour);
+}
 
 #endif
