@@ -62,6 +62,28 @@ inline void Skip(LzReader* r, unsigned n) {
   r->count -= n;
 }
 
+// Takes a copy code whose first bit, 0, is still in the buffer: its
+// distance back and its length. Returns 0 for the end code (ring position
+// 0), having taken its 17 bits. Precondition: count >= 21.
+inline int TakeCopy(LzReader* r, size_t written, size_t* back, size_t* length) {
+  uint32_t ring_position = Peek(r, 17);  // the leading 0 bit adds nothing
+  if (ring_position == 0) {
+    Skip(r, 17);
+    return 0;
+  }
+  *back = (((uint32_t)written - ring_position) & 0xFFFFu) + 1;
+  *length = (Peek(r, 21) & 15u) + 3;
+  Skip(r, 21);
+  return 1;
+}
+
+// A copy of n bytes that starts at positions never written (back >
+// written): those give 0 until the copy reaches ring position 1, the first
+// byte decoded.
+inline void CopyFromUnwritten(uint8_t* out, size_t written, size_t back, size_t n) {
+  for (size_t i = 0; i < n; i++) out[written + i] = written + i >= back ? out[written + i - back] : 0;
+}
+
 // Copies n (1 to 18) bytes from d bytes back, where the two ranges do not
 // overlap (d >= n), in a few fixed-size moves.
 inline void CopyApart(uint8_t* dst, const uint8_t* src, uint64_t n) {
@@ -282,21 +304,15 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
       }
       continue;
     }
-    uint32_t ring_position = Peek(&r, 17);  // the leading 0 bit adds nothing
-    if (ring_position == 0) {
-      Skip(&r, 17);
+    size_t back, length;
+    if (!TakeCopy(&r, written, &back, &length)) {
       ended = 1;
       break;
     }
-    size_t back = (((uint32_t)written - ring_position) & 0xFFFFu) + 1;
-    size_t length = (Peek(&r, 21) & 15u) + 3;
-    Skip(&r, 21);
-    if (back <= written) {
+    if (back <= written)
       CopyNear(out + written, back, length);
-    } else {
-      // Starts at positions never written (see the careful loop).
-      for (size_t i = 0; i < length; i++) out[written + i] = written + i >= back ? out[written + i - back] : 0;
-    }
+    else
+      CopyFromUnwritten(out, written, back, length);
     written += length;
   }
 #else
@@ -321,21 +337,16 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
         }
         continue;
       }
-      uint32_t ring_position = Peek(&r, 17);  // the leading 0 bit adds nothing
-      if (ring_position == 0) {
-        Skip(&r, 17);
+      size_t back, length;
+      if (!TakeCopy(&r, written, &back, &length)) {
         ended = 1;
         break;
       }
-      uint64_t back = (((uint32_t)written - ring_position) & 0xFFFFu) + 1;
-      uint64_t length = (Peek(&r, 21) & 15u) + 3;
-      Skip(&r, 21);
       if (back <= written) {
         last = CopyWords(out + written, back, length, last);
         written += length;
       } else {
-        // Starts at positions never written (see the careful loop).
-        for (uint64_t i = 0; i < length; i++) out[written + i] = written + i >= back ? out[written + i - back] : 0;
+        CopyFromUnwritten(out, written, back, length);
         written += length;
         last = LastWritten(out, written);
       }
@@ -367,9 +378,7 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
     size_t n = total - written < length ? total - written : length;
     uint8_t* dst = out + written;
     if (back > written) {
-      // Starts at positions never written: those give 0 until the copy
-      // reaches ring position 1, the first byte decoded.
-      for (size_t i = 0; i < n; i++) dst[i] = written + i >= back ? out[written + i - back] : 0;
+      CopyFromUnwritten(out, written, back, n);
     } else if (back >= n) {
       CopyApart(dst, dst - back, n);
     } else if (back == 1) {
