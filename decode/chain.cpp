@@ -392,9 +392,10 @@ inline int ReadChain(ChainReader* r, uint64_t p, Colour colour, uint64_t count, 
 // The fast loop runs while enough input bytes lie beyond the buffer that a
 // refill is one load and leaves only real input bits, so that a whole
 // record with a run code of up to 30 bits (24 in a 32-bit word) is taken
-// without a check between the fields. Anything else (a longer run code, the end of the
-// input near) goes to the careful loop, which takes each field on its own
-// and gives the same result from the same state. `fast` 0 runs only that.
+// without a check between the fields. Anything else (a longer run code,
+// the end of the input near) goes to the careful loop, which takes each
+// field on its own and gives the same result from the same state. `fast` 0
+// runs only that.
 template <class Out>
 void ReadRecords(const DecodeJob* job, Out* out, int fast) {
   const uint64_t count = (uint64_t)job->width * (uint64_t)job->height;
