@@ -161,9 +161,11 @@ inline void CopyShortPeriod(uint8_t* dst, size_t back, size_t n) {
   for (size_t i = 0; i < n; i += step) PutPeriod(dst + i, p);
 }
 
-// The fast loop works on 64-bit words; where the machine word is 32 bits
-// (the i686 build) each of its shifts takes several instructions, and the
-// careful loop was measured faster there.
+// Two fast loops. On a little-endian 64-bit machine the loop below keeps
+// the latest 8 bytes in a register; where the machine word is 32 bits (the
+// i686 build) each 64-bit shift takes several instructions, so a loop that
+// builds short periods from the bytes in the block (CopyNear) is used
+// instead, as on any other machine.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && UINTPTR_MAX > 0xFFFFFFFFu
 #define VESK_LZ_FAST_LOOP 1
 
@@ -282,14 +284,14 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
   // The block is written from its start without gaps, so the 0xFF fill is
   // needed only after the last byte decoded, and is done at the end.
   //
-  // The fast loop: 8 input bytes beyond the buffer, so one load refills it
-  // with at least 56 bits, and room in the block for every code those bits
-  // can hold, with the word moves' overrun. Near either end the careful loop below takes over from the
-  // same state.
+  // A fast loop: a word's bytes of input beyond the buffer, so one load
+  // refills it, and room in the block for every code the word can hold,
+  // with the word moves' overrun. Near either end the careful loop below
+  // takes over from the same state.
   int ended = 0;
 #ifndef VESK_LZ_FAST_LOOP
   // A 32-bit word holds one code or two literals after a refill, so the
-  // loop refills before each code that the word may not hold.
+  // loop refills before each code.
   while (fast && total - written >= 64 && r.length - r.next >= kWordBytes) {
     RefillWord(&r);
     if (r.bits >> (kWordBits - 1)) {
