@@ -161,6 +161,43 @@ inline void CopyShortPeriod(uint8_t* dst, size_t back, size_t n) {
   for (size_t i = 0; i < n; i += step) PutPeriod(dst + i, p);
 }
 
+// Copies that repeat a copy of the longest length from the same distance
+// back: the next ones of a long run of one colour, or of a row copied from
+// the row above. Each is told by its 21 bits alone (0, the ring position 18
+// on from the one before, 1111), without taking it apart.
+const size_t kLongestCopy = 18;
+struct Repeats {
+  uint32_t code;   // the next repeat's 21 bits
+  size_t last_at;  // no repeat starts beyond it, to keep the room asked for
+};
+
+// For a copy of the longest length from `back` bytes before that ended at
+// `at`, where the block must keep `room` bytes free beyond each repeat.
+inline Repeats StartRepeats(size_t at, size_t back, size_t total, size_t room) {
+  Repeats s;
+  s.code = ((uint32_t)(at + 1 - back) << 4 | 15u) & 0xFFFFFu;
+  // `at` is at least 18, so 0 lets no repeat start.
+  s.last_at = total - at >= room + kLongestCopy ? total - room - kLongestCopy : 0;
+  return s;
+}
+
+// Whether the next code is the repeat due at `at`, refilling the buffer
+// first where it holds less than a code. Precondition: count < kWordBits.
+inline bool NextRepeats(LzReader* r, const Repeats& s, size_t at) {
+  // A ring position of 0 makes the end code.
+  if (at > s.last_at || s.code == 15u) return false;
+  if (r->count < 21) {
+    if (r->length - r->next < kWordBytes) return false;
+    RefillWord(r);
+  }
+  return Peek(r, 21) == s.code;
+}
+
+inline void TakeRepeat(LzReader* r, Repeats* s) {
+  Skip(r, 21);
+  s->code = (s->code + (uint32_t)(kLongestCopy << 4)) & 0xFFFFFu;
+}
+
 // Two fast loops. On a little-endian 64-bit machine the loop below keeps
 // the latest 8 bytes in a register; where the machine word is 32 bits (the
 // i686 build) each 64-bit shift takes several instructions, so a loop that
@@ -230,6 +267,47 @@ inline uint64_t LastWritten(const uint8_t* out, uint64_t written) {
   }
   return last;
 }
+
+// (-8) mod back, for back 1 to 7: where the 8 bytes before a point begin in
+// the period of the word at it.
+const uint8_t kEightBack[8] = {0, 0, 0, 1, 0, 2, 4, 6};
+
+// After a copy of the longest length from `back` bytes before, decoded up
+// to *written: the copies that repeat it, done in a few stores each. Each
+// leaves `room` bytes of the block free beyond it, so the caller's loop
+// goes on as before. Returns the new `last`.
+inline uint64_t CopyRepeats(LzReader* r, uint8_t* out, size_t total, size_t room, size_t* written, size_t back,
+                            uint64_t last) {
+  size_t at = *written;
+  Repeats s = StartRepeats(at, back, total, room);
+  if (back < 8) {
+    // The period's word at `at`; a copy moves its phase on by 18 mod back,
+    // which for the usual pixel sizes (1 to 3 bytes) is none.
+    uint64_t p = Repetition(last, back);
+    const size_t step = kPeriodStep[back];
+    const unsigned turn = kRemainders.of[back][kLongestCopy];
+    while (NextRepeats(r, s, at)) {
+      TakeRepeat(r, &s);
+      memcpy(out + at, &p, 8);
+      memcpy(out + at + step, &p, 8);
+      memcpy(out + at + 2 * step, &p, 8);
+      at += kLongestCopy;
+      if (turn) p = RepetitionAt(p, back, turn);
+    }
+    if (at != *written) last = RepetitionAt(p, back, kEightBack[back]);
+  } else {
+    while (NextRepeats(r, s, at)) {
+      TakeRepeat(r, &s);
+      // Each move reads only bytes written before it, as in CopyWords.
+      uint8_t* dst = out + at;
+      for (size_t i = 0; i < kLongestCopy; i += 8) memcpy(dst + i, dst + i - back, 8);
+      at += kLongestCopy;
+    }
+    if (at != *written) memcpy(&last, out + at - 8, 8);
+  }
+  *written = at;
+  return last;
+}
 #else
 
 // Copies n (3 to 18) bytes from `back` bytes before dst, where those bytes
@@ -259,6 +337,35 @@ inline void CopyNear(uint8_t* dst, size_t back, size_t n) {
     memcpy(&a, dst - back + 16, 8);
     memcpy(dst + 16, &a, 8);
   }
+}
+
+// After a copy of the longest length from `back` bytes before, decoded up
+// to `at`: the copies that repeat it, done in a few stores each, while
+// `room` bytes of the block stay free beyond them. Returns where they end.
+inline size_t CopyRepeats(LzReader* r, uint8_t* out, size_t total, size_t room, size_t at, size_t back) {
+  Repeats s = StartRepeats(at, back, total, room);
+  if (back < 8) {
+    // A copy moves the period's phase on by 18 mod back, which for the
+    // usual pixel sizes (1 to 3 bytes) is none.
+    Period p = PeriodBefore(out + at, back);
+    const size_t step = kPeriodStep[back];
+    const bool turns = kRemainders.of[back][kLongestCopy] != 0;
+    while (NextRepeats(r, s, at)) {
+      TakeRepeat(r, &s);
+      PutPeriod(out + at, p);
+      PutPeriod(out + at + step, p);
+      PutPeriod(out + at + 2 * step, p);
+      at += kLongestCopy;
+      if (turns) p = PeriodBefore(out + at, back);
+    }
+    return at;
+  }
+  while (NextRepeats(r, s, at)) {
+    TakeRepeat(r, &s);
+    CopyNear(out + at, back, kLongestCopy);
+    at += kLongestCopy;
+  }
+  return at;
 }
 #endif
 
@@ -292,7 +399,8 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
 #ifndef VESK_LZ_FAST_LOOP
   // A 32-bit word holds one code or two literals after a refill, so the
   // loop refills before each code.
-  while (fast && total - written >= 64 && r.length - r.next >= kWordBytes) {
+  const size_t room = 64;
+  while (fast && total - written >= room && r.length - r.next >= kWordBytes) {
     RefillWord(&r);
     if (r.bits >> (kWordBits - 1)) {
       // Literals come in long stretches where the picture does not repeat:
@@ -311,18 +419,23 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
       ended = 1;
       break;
     }
-    if (back <= written)
+    if (back <= written) {
       CopyNear(out + written, back, length);
-    else
+      written += length;
+      if (length == kLongestCopy) written = CopyRepeats(&r, out, total, room, written, back);
+    } else {
       CopyFromUnwritten(out, written, back, length);
-    written += length;
+      written += length;
+    }
   }
 #else
   uint64_t last = 0;
-  while (fast && total - written >= 160 && r.length - r.next >= kWordBytes) {
+  const size_t room = 160;
+  while (fast && total - written >= room && r.length - r.next >= kWordBytes) {
     RefillWord(&r);
     // The 56 or more bits hold 2 to 6 whole codes; each writes at most 24
-    // bytes of the block.
+    // bytes of the block. A run of repeats refills on its own, and leaves
+    // the same room for what is left in the word after it.
     do {
       if (r.bits >> (kWordBits - 1)) {
         uint8_t v = (uint8_t)(r.bits >> (kWordBits - 9));
@@ -347,6 +460,7 @@ uint64_t DecodeLzStream(const DecodeJob* job, BitCursor* end, int fast) {
       if (back <= written) {
         last = CopyWords(out + written, back, length, last);
         written += length;
+        if (length == kLongestCopy) last = CopyRepeats(&r, out, total, room, &written, back, last);
       } else {
         CopyFromUnwritten(out, written, back, length);
         written += length;

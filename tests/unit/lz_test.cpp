@@ -270,6 +270,65 @@ TEST(LzDecodeTest, UpperAndLowerCaseLettersDecodeAlike) {
   }
 }
 
+// Long runs of the same copy of 18 bytes, as flat colour and repeated rows
+// give, for distances with and without a whole period in 18, through the
+// ring's wrap: where the next copy's ring position would be 0 there stands
+// either the end code, followed by bits that would make that copy, or a
+// literal and a new run.
+TEST(LzDecodeTest, RunsOfOneCopyMatchReference) {
+  const uint32_t backs[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 16, 17, 18, 19, 24, 100, 1920};
+  for (uint32_t back : backs) {
+    for (int end_at_wrap = 0; end_at_wrap < 2; end_at_wrap++) {
+      const uint64_t block_bytes = 80000 + back;
+      LzCodes s;
+      uint32_t written = 0;
+      for (; written < back; written++) s.Literal(LiteralValue(written));
+      while (written < block_bytes + 40) {
+        uint32_t position = (written + 1 - back) & 0xFFFF;
+        if (position == 0) {
+          if (end_at_wrap) {
+            // Input goes on past the end code, so the fast loop is still
+            // running when it reaches it.
+            s.End();
+            for (int i = 0; i < 16; i++) s.Literal(0xF5);
+            break;
+          }
+          s.Literal(0x3C);
+          written++;
+          continue;
+        }
+        // Now and then a shorter copy breaks the run; one also lines the
+        // run up so that a copy of 18 ends just where position 0 is next.
+        uint32_t to_wrap = 65536 - position;
+        uint32_t length_field = written % 997 < 18 ? 9 : 15;
+        if (to_wrap > 18 && to_wrap < 36) {
+          if (to_wrap - 18 < 3) {
+            s.Literal(0x3C);
+            written++;
+            continue;
+          }
+          length_field = to_wrap - 18 - 3;
+        }
+        s.Copy(position, length_field);
+        written += length_field + 3;
+      }
+      for (int cut = 0; cut < 2; cut++) {
+        uint64_t length = s.w.bytes.size() - (cut ? 3 : 0);
+        std::vector<uint8_t> got(block_bytes), want(block_bytes);
+        DecodeJob job = {s.w.bytes.data(), got.data(), 0, (int32_t)block_bytes, 1, 8, 1, length};
+        BitCursor got_end, want_end;
+        uint64_t got_count = DecodeLzStream(&job, &got_end);
+        job.pixels = want.data();
+        uint64_t want_count = ReferenceLz(&job, &want_end);
+        ASSERT_EQ(got_count, want_count) << back << " " << end_at_wrap << " " << cut;
+        ASSERT_TRUE(got == want) << back << " " << end_at_wrap << " " << cut;
+        ASSERT_EQ(got_end.position, want_end.position) << back;
+        ASSERT_EQ(got_end.bit_mask, want_end.bit_mask) << back;
+      }
+    }
+  }
+}
+
 // Random code sequences, cut anywhere, against the step-by-step decoding.
 TEST(LzDecodeTest, MatchesReferenceOnRandomStreams) {
   std::mt19937 rng(12345);
