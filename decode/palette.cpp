@@ -191,6 +191,31 @@ struct Sweep {
   }
 };
 
+// A record of selector 0 (a skip of 1 to 15), an index and no chain takes
+// 17 bits: 00, the skip, the index, 000. Such records make up a noisy
+// picture, one a pixel; they are told by their fixed fields and taken whole,
+// as many as the buffer holds, each with one shift. Returns whether it took
+// any. A skip past the block is left to the caller.
+inline bool IsShortRecord(uint32_t bits17) { return (bits17 & 0x18007u) == 0 && (bits17 & 0x7800u) != 0; }
+
+template <class Out>
+inline bool TakeShortRecords(BitBuffer* in, int64_t* run, int64_t pixel_count, Out* out) {
+  uint32_t record = (uint32_t)(in->bits >> (kWordBits - 17));
+  if (!IsShortRecord(record)) return false;
+  int64_t p = *run;
+  do {
+    int64_t next = p + (record >> 11);
+    if (next >= pixel_count) break;
+    p = next;
+    out->Run((uint64_t)p, (record >> 3) & 0xFFu);
+    Skip(in, 17);
+    record = (uint32_t)(in->bits >> (kWordBits - 17));
+  } while (in->count >= 17 && IsShortRecord(record));
+  bool took = p != *run;
+  *run = p;
+  return took;
+}
+
 // Reads the runs and their chains from the reader's position up to the end
 // marker, the end of the input or a run past the block, handing every marker
 // inside the block to `out`.
@@ -214,6 +239,7 @@ void ReadRuns(BitBuffer* in, int64_t width, uint64_t count, Out* out, int fast) 
       // The count field and the index taken from one look at the buffer:
       // the count's width is byte `selector` of 0x14080604 (4, 6, 8, 20).
       RefillWord(in);
+      if (TakeShortRecords(in, &run, pixel_count, out)) continue;
       BitWord bits = in->bits;
       int width_of_count = (int)((0x14080604u >> (8 * (bits >> (kWordBits - 2)))) & 0xFFu);
       uint32_t skip = (uint32_t)((bits << 2) >> (kWordBits - width_of_count));
