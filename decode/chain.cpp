@@ -264,6 +264,24 @@ struct Sweep {
     PutColour(at, c);
   }
   void Record(size_t p, Colour c) {
+    // Where no chain has gone past the last record (the usual case in a
+    // picture of many short runs), the pixels before p are untouched and
+    // take the previous colour outright: four stores of 4 bytes cover a run
+    // of 1 to 4, and any beyond p land on untouched pixels again.
+    if (p != done && ahead <= done && p - done <= 4 && count - p >= 5) {
+      uint8_t* at = block + 3 * done;
+      PutColourAndOneMore(at, previous);
+      PutColourAndOneMore(at + 3, previous);
+      PutColourAndOneMore(at + 6, previous);
+      PutColourAndOneMore(at + 9, previous);
+      // A record of the marker's colour is no record: its pixel takes the
+      // previous colour, as the final pass would give it.
+      if (c != kUnwritten) previous = c;
+      PutColourAndOneMore(block + 3 * p, previous);
+      done = p + 1;
+      ahead = done;
+      return;
+    }
     if (p != done) Settle(p);
     Put(p, c);
     // Nothing later writes pixel p again, so a colour other than the marker
@@ -320,7 +338,7 @@ struct Sweep {
 // the next 8 bits, while the last of them stays inside the block; any other
 // code, or the block's end near, takes the move on its own.
 template <class Out>
-inline int ReadChain(ChainReader* r, uint64_t p, Colour colour, uint64_t count, int64_t width, Out* out,
+__attribute__((always_inline)) inline int ReadChain(ChainReader* r, uint64_t p, Colour colour, uint64_t count, int64_t width, Out* out,
                      int fast) {
   // With every move at least 0, a chain past the block never comes back, so
   // q may stop at `count`; that keeps it far from overflow.
