@@ -32,4 +32,11 @@ inline BitWord LoadWord(const uint8_t* p) {
   return word;
 }
 
+// Leading zero bits of w, at most kWordBits - 1 (the |1 keeps clz defined).
+#if UINTPTR_MAX > 0xFFFFFFFFu
+inline int LeadingZeros(BitWord w) { return __builtin_clzll(w | 1u); }
+#else
+inline int LeadingZeros(BitWord w) { return __builtin_clz(w | 1u); }
+#endif
+
 #endif

@@ -8,12 +8,6 @@
 
 namespace {
 
-// Leading zero bits of w, at most kWordBits - 1 (the |1 keeps clz defined).
-#if UINTPTR_MAX > 0xFFFFFFFFu
-inline int LeadingZeros(BitWord w) { return __builtin_clzll(w | 1u); }
-#else
-inline int LeadingZeros(BitWord w) { return __builtin_clz(w | 1u); }
-#endif
 inline int LeadingOnes(BitWord w) { return LeadingZeros(~w); }
 
 // A most-significant-first bit reader over a machine word. It takes the same

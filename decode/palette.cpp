@@ -94,9 +94,18 @@ inline bool Exhausted(const BitBuffer* in) { return BitsRead(in) >= (uint64_t)in
 // Sideways offsets of the chain codes 1 to 5 and 7, on top of one row down.
 const int kChainOffset[8] = {0, 0, 1, -1, 2, -2, 0, 4};
 
+// The code 1 (one row straight down) over a whole word, from its top bit.
+const BitWord kStraightCodes = (BitWord)(0x2492492492492492u >> (64 - kWordBits));
+
 // The fill pass's rule: the index a pixel takes, from its marker and the
-// carried index, which becomes the same index.
-inline uint32_t Carry(uint32_t marker, uint32_t carried) { return marker == 0 ? carried : marker == carried ? 0 : marker; }
+// carried index, which becomes the same index. Written so that the carried
+// index goes through two steps, not three, from one pixel to the next: the
+// marker if any, else the carried index, unless the two are equal (which
+// also holds for no marker and a carried 0).
+inline uint32_t Carry(uint32_t marker, uint32_t carried) {
+  uint32_t kept = marker ? marker : carried;
+  return (marker ^ carried) ? kept : 0;
+}
 
 // Markers written into byte 0 of a cleared block, for the fill and palette
 // passes after all runs (the plain layout of the decoder).
@@ -104,6 +113,9 @@ struct Plane {
   uint8_t* pixels;
   void Mark(uint64_t p, uint32_t index) { pixels[3 * p] = (uint8_t)index; }
   void Run(uint64_t p, uint32_t index) { Mark(p, index); }
+  void Straight(uint64_t q, uint64_t, int moves, int64_t width, uint32_t index) {
+    for (int k = 1; k <= moves; k++) Mark(q + k * (uint64_t)width, index);
+  }
 };
 
 // The fill and palette passes done along the way, for rows of at least 3
@@ -180,6 +192,21 @@ struct Sweep {
       ahead = p + 1;
     }
     pixels[3 * p] = (uint8_t)index;
+  }
+  // `moves` rows straight down from q (done <= q) to last, inside the
+  // block: one clearing of any untouched pixels up to last, then a marker
+  // in each row.
+  void Straight(size_t q, size_t last, int moves, int64_t width, uint32_t index) {
+    if (last >= ahead) {
+      FillBytes(pixels + 3 * ahead, 0, 3 * (last + 1 - ahead));
+      ahead = last + 1;
+    }
+    uint8_t* at = pixels + 3 * q;
+    const ptrdiff_t row = 3 * (ptrdiff_t)width;
+    for (int k = 0; k < moves; k++) {
+      at += row;
+      at[0] = (uint8_t)index;
+    }
   }
   // A run's marker is the last write to its pixel: it takes its colour now.
   void Run(size_t p, uint32_t index) {
@@ -275,6 +302,23 @@ void ReadRuns(BitBuffer* in, int64_t width, uint64_t count, Out* out, int fast) 
     for (;;) {
       // A step takes at most 25 bits: the code and a count field.
       if (in->count < (kWholeRecords ? 25 : 3)) Refill(in);
+      if (fast) {
+        // A vertical edge is a long stretch of code 1: as many of them at
+        // once as the buffer holds. They go forward, so the last is the
+        // farthest.
+        if (in->count < 6) Refill(in);
+        int straight = LeadingZeros(in->bits ^ kStraightCodes) / 3;
+        if (3 * straight > in->count) straight = in->count / 3;
+        if (straight >= 2) {
+          int64_t last = chain + straight * width;
+          if ((uint64_t)last < count) {
+            out->Straight((uint64_t)chain, (uint64_t)last, straight, width, index);
+            Skip(in, 3 * straight);
+            chain = last;
+            continue;
+          }
+        }
+      }
       uint32_t code = Take(in, 3);
       if (code == 0) break;
       if (code == 6) {
