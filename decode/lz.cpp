@@ -280,9 +280,6 @@ inline uint64_t CopyRepeats(LzReader* r, uint8_t* out, size_t total, size_t room
                             uint64_t last) {
   size_t at = *written;
   Repeats s = StartRepeats(at, back, total, room);
-  // Most copies that are not a run's last have no repeat after them; that
-  // is told before anything else is set up.
-  if (r->count >= 21 && Peek(r, 21) != s.code) return last;
   if (back < 8) {
     // The period's word at `at`; a copy moves its phase on by 18 mod back,
     // which for the usual pixel sizes (1 to 3 bytes) is none.
