@@ -290,10 +290,7 @@ struct Sweep {
   // all inside the block: one fill of the marker for any untouched pixels
   // up to last, then a store for each move.
   void Group(size_t q, size_t last, const MoveGroup& g, int64_t width, Colour c) {
-    if (last >= ahead) {
-      FillBytes(block + 3 * ahead, 255, 3 * (last + 1 - ahead));
-      ahead = last + 1;
-    }
+    MarkThrough(block, &ahead, last, 255);
     // Moves in order from q's pixel: each is a row's bytes and its step on.
     uint8_t* at = block + 3 * q;
     const ptrdiff_t row = 3 * (ptrdiff_t)width;
@@ -312,10 +309,7 @@ struct Sweep {
   // `moves` straight down from q (whose pixel is written) to last, inside
   // the block.
   void Straight(size_t q, size_t last, int moves, int64_t width, Colour c) {
-    if (last >= ahead) {
-      FillBytes(block + 3 * ahead, 255, 3 * (last + 1 - ahead));
-      ahead = last + 1;
-    }
+    MarkThrough(block, &ahead, last, 255);
     uint8_t* at = block + 3 * q;
     const ptrdiff_t row = 3 * (ptrdiff_t)width;
     for (int k = 0; k < moves; k++) {

@@ -197,10 +197,7 @@ struct Sweep {
   // block: one clearing of any untouched pixels up to last, then a marker
   // in each row.
   void Straight(size_t q, size_t last, int moves, int64_t width, uint32_t index) {
-    if (last >= ahead) {
-      FillBytes(pixels + 3 * ahead, 0, 3 * (last + 1 - ahead));
-      ahead = last + 1;
-    }
+    MarkThrough(pixels, &ahead, last, 0);
     uint8_t* at = pixels + 3 * q;
     const ptrdiff_t row = 3 * (ptrdiff_t)width;
     for (int k = 0; k < moves; k++) {

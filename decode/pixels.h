@@ -68,6 +68,16 @@ inline void FillBytes(uint8_t* at, uint8_t value, size_t n) {
 #endif
 }
 
+// For the sweeps: pixels from *ahead on are untouched; those up to and
+// including `last` take `marker` in all three bytes, and *ahead moves past
+// them.
+inline void MarkThrough(uint8_t* pixels, size_t* ahead, size_t last, uint8_t marker) {
+  if (last >= *ahead) {
+    FillBytes(pixels + 3 * *ahead, marker, 3 * (last + 1 - *ahead));
+    *ahead = last + 1;
+  }
+}
+
 // Eight pixels of one colour as three 8-byte words, in memory order.
 struct ColourWords {
   uint64_t w[3];
