@@ -325,9 +325,12 @@ struct Sweep {
 // With `fast`, the moves of 2 bits go up to four at a time from one look at
 // the next 8 bits, while the last of them stays inside the block; any other
 // code, or the block's end near, takes the move on its own.
+//
+// Always inlined: called out of line, it would take the sweep's state
+// through memory at every chain.
 template <class Out>
-__attribute__((always_inline)) inline int ReadChain(ChainReader* r, uint64_t p, Colour colour, uint64_t count, int64_t width, Out* out,
-                     int fast) {
+__attribute__((always_inline)) inline int ReadChain(ChainReader* r, uint64_t p, Colour colour, uint64_t count,
+                                                    int64_t width, Out* out, int fast) {
   // With every move at least 0, a chain past the block never comes back, so
   // q may stop at `count`; that keeps it far from overflow.
   const bool moves_forward = width >= 2;
