@@ -26,10 +26,21 @@ install_packages() {
     dpkg --add-architecture i386
   fi
   if [ -z "${apt_updated:-}" ]; then
-    apt-get update -q
+    # A mirror in the middle of a sync fails one index now and then; the
+    # lists that did arrive usually hold what we need, so go on with them.
+    if ! apt-get update -q; then
+      sleep 10
+      apt-get update -q ||
+        echo "bootstrap: apt-get update reported errors; going on with the package lists it fetched" >&2
+    fi
     apt_updated=1
   fi
-  apt-get install -y -q --no-install-recommends "$@"
+  if ! apt-get install -y -q --no-install-recommends "$@"; then
+    # Without one arch's security list, apt mixes versions of one library
+    # across amd64 and i386 and gives up; the release's own versions match.
+    echo "bootstrap: retrying with the packages of the release itself" >&2
+    apt-get install -y -q --no-install-recommends -t bookworm "$@"
+  fi
 }
 [ ${#missing[@]} -eq 0 ] || install_packages "${missing[@]}"
 
