@@ -87,6 +87,30 @@ inline int ReadRun(ChainReader* r, uint64_t* run) {
   return 1;
 }
 
+// Run codes of up to 8 bits (run lengths 0 to 29), by the next 8 bits: the
+// code's length and its run length; length 0 for a longer code.
+struct RunEntry {
+  uint8_t length;
+  uint8_t run;
+};
+struct ShortRuns {
+  RunEntry of[256];
+};
+constexpr ShortRuns MakeShortRuns() {
+  ShortRuns t = {};
+  for (int bits = 0; bits < 256; bits++) {
+    int ones = 0;
+    while (ones < 8 && ((bits << ones) & 0x80)) ones++;
+    int n = ones + 1;
+    if (2 * n > 8) continue;
+    int value = (bits >> (8 - 2 * n)) & ((1 << n) - 1);
+    t.of[bits].length = (uint8_t)(2 * n);
+    t.of[bits].run = (uint8_t)(value + (1 << n) - 2);
+  }
+  return t;
+}
+constexpr ShortRuns kShortRuns = MakeShortRuns();
+
 // Move codes by their first four bits: the code's length, and the move in
 // steps of one column relative to straight down (kChainEnd for 000).
 const int8_t kChainEnd = 9;
@@ -420,13 +444,19 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
   // 12 input bytes beyond the buffer leave room for all three loads.
   while (fast && r.length - r.next_byte >= 12) {
     RefillWord(&r);
-    int ones = LeadingOnes(r.buffer);
-    if (ones >= kEndCodeOnes) return;
-    int n = ones + 1;
-    if (n > 12) break;
-    uint32_t run = (uint32_t)((r.buffer << n) >> (32 - n)) + ((1u << n) - 2);
-    r.buffer <<= 2 * n;
-    r.count -= 2 * n;
+    const RunEntry& e = kShortRuns.of[r.buffer >> (kWordBits - 8)];
+    int length = e.length;
+    uint32_t run = e.run;
+    if (!length) {
+      int ones = LeadingOnes(r.buffer);
+      if (ones >= kEndCodeOnes) return;
+      int n = ones + 1;
+      if (n > 12) break;
+      run = (uint32_t)((r.buffer << n) >> (32 - n)) + ((1u << n) - 2);
+      length = 2 * n;
+    }
+    r.buffer <<= length;
+    r.count -= length;
     p += run;
     if (p >= count) return;
     RefillWord(&r);
@@ -445,20 +475,27 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
 #else
   while (fast && r.length - r.next_byte >= 8) {
     RefillWord(&r);
-    int ones = LeadingOnes(r.buffer);
-    if (ones >= kEndCodeOnes) return;
-    int n = ones + 1;
-    if (2 * n + 25 > r.count) break;
-    r.buffer <<= n;
-    uint64_t run = (r.buffer >> (64 - n)) + ((uint64_t)1 << n) - 2;
-    r.buffer <<= n;
+    // Short run codes, the usual ones, by one lookup; a refill leaves at
+    // least 56 bits, room for such a code, the colour and the flag.
+    const RunEntry& e = kShortRuns.of[r.buffer >> (kWordBits - 8)];
+    int length = e.length;
+    uint64_t run = e.run;
+    if (!length) {
+      int ones = LeadingOnes(r.buffer);
+      if (ones >= kEndCodeOnes) return;
+      int n = ones + 1;
+      if (2 * n + 25 > r.count) break;
+      run = ((r.buffer << n) >> (64 - n)) + ((uint64_t)1 << n) - 2;
+      length = 2 * n;
+    }
+    r.buffer <<= length;
     p += run;
     if (p >= count) return;
     // Fields blue, green, red: the first is the colour's low byte.
     Colour colour = __builtin_bswap32((uint32_t)(r.buffer >> 40)) >> 8;
     int chain = (int)(r.buffer >> 39) & 1;
     r.buffer <<= 25;
-    r.count -= 2 * n + 25;
+    r.count -= length + 25;
     out->Record(p, colour);
     if (chain && !ReadChain(&r, p, colour, count, width, out, fast)) return;
     p += 1;
