@@ -204,7 +204,7 @@ struct Sweep {
     uint8_t* at = block + 3 * done;
     size_t left = marked - done;
     Colour fill_of = previous;
-    ColourBlock fill = MakeColourBlock(MakeColourWords(previous));
+    ColourBlock fill = MakeColourBlock(previous);
     // Pixels are read 4 bytes at a time, so the block's last pixel is left
     // to the caller.
     const size_t keep = marked < count ? 0 : 1;
@@ -212,7 +212,7 @@ struct Sweep {
       if (left >= 16 && SixteenPixelsAll(at, 255)) {
         if (fill_of != previous) {
           fill_of = previous;
-          fill = MakeColourBlock(MakeColourWords(previous));
+          fill = MakeColourBlock(previous);
         }
         do {
           PutSixteenPixels(at, fill);

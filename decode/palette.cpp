@@ -143,12 +143,12 @@ struct Sweep {
     uint8_t* at = pixels + 3 * done;
     size_t left = marked - done;
     uint32_t fill_of = carried;
-    ColourBlock fill = MakeColourBlock(MakeColourWords(colours[carried]));
+    ColourBlock fill = MakeColourBlock(colours[carried]);
     while (left >= 8) {
       if (left >= 16 && SixteenPixelsAll(at, 0)) {
         if (fill_of != carried) {
           fill_of = carried;
-          fill = MakeColourBlock(MakeColourWords(colours[carried]));
+          fill = MakeColourBlock(colours[carried]);
         }
         PutSixteenPixels(at, fill);
         left -= 16;

@@ -78,39 +78,25 @@ inline void MarkThrough(uint8_t* pixels, size_t* ahead, size_t last, uint8_t mar
   }
 }
 
-// Eight pixels of one colour as three 8-byte words, in memory order.
-struct ColourWords {
-  uint64_t w[3];
-};
-
-inline ColourWords MakeColourWords(Colour colour) {
-  uint64_t c = colour;
-  ColourWords words = {{c | c << 24 | c << 48, c >> 16 | c << 8 | c << 32 | c << 56, c >> 8 | c << 16 | c << 40}};
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  for (int i = 0; i < 3; i++) words.w[i] = __builtin_bswap64(words.w[i]);
-#endif
-  return words;
-}
-
-// Precondition: 8 pixels (24 bytes) from `at` lie in the block.
-inline void PutEightPixels(uint8_t* at, const ColourWords& words) {
-  memcpy(at, &words.w[0], 8);
-  memcpy(at + 8, &words.w[1], 8);
-  memcpy(at + 16, &words.w[2], 8);
-}
-
 // Sixteen pixels of one colour (48 bytes, three 16-byte vectors where the
-// machine has them), and the test whether sixteen pixels' bytes are all one
-// value. Precondition for both: 16 pixels from `at` lie in the block.
+// machine has them), stores of eight or sixteen of them, and the test
+// whether sixteen pixels' bytes are all one value. Precondition for the
+// stores and the test: the pixels they cover lie in the block.
 #if defined(__SSE2__)
 struct ColourBlock {
   __m128i v[3];
 };
-inline ColourBlock MakeColourBlock(const ColourWords& w) {
-  ColourBlock b = {{_mm_set_epi64x((long long)w.w[1], (long long)w.w[0]),
-                    _mm_set_epi64x((long long)w.w[0], (long long)w.w[2]),
-                    _mm_set_epi64x((long long)w.w[2], (long long)w.w[1])}};
-  return b;
+inline ColourBlock MakeColourBlock(Colour c) {
+  // Four pixels are the 32-bit words a, b, d in memory order. 32-bit
+  // arithmetic only: 64-bit shifts take several instructions each on a
+  // 32-bit machine.
+  int a = (int)(c | c << 24), b = (int)(c >> 8 | c << 16), d = (int)(c >> 16 | c << 8);
+  ColourBlock k = {{_mm_set_epi32(a, d, b, a), _mm_set_epi32(b, a, d, b), _mm_set_epi32(d, b, a, d)}};
+  return k;
+}
+inline void PutEightPixels(uint8_t* at, const ColourBlock& b) {
+  _mm_storeu_si128((__m128i*)at, b.v[0]);
+  _mm_storel_epi64((__m128i*)(at + 16), b.v[1]);
 }
 inline void PutSixteenPixels(uint8_t* at, const ColourBlock& b) {
   _mm_storeu_si128((__m128i*)at, b.v[0]);
@@ -125,13 +111,26 @@ inline bool SixteenPixelsAll(const uint8_t* at, uint8_t fill) {
   return _mm_movemask_epi8(_mm_and_si128(_mm_and_si128(a, b), c)) == 0xFFFF;
 }
 #else
+// Eight pixels as three 8-byte words, in memory order.
 struct ColourBlock {
-  ColourWords words;
+  uint64_t w[3];
 };
-inline ColourBlock MakeColourBlock(const ColourWords& w) { return ColourBlock{w}; }
+inline ColourBlock MakeColourBlock(Colour colour) {
+  uint64_t c = colour;
+  ColourBlock k = {{c | c << 24 | c << 48, c >> 16 | c << 8 | c << 32 | c << 56, c >> 8 | c << 16 | c << 40}};
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  for (int i = 0; i < 3; i++) k.w[i] = __builtin_bswap64(k.w[i]);
+#endif
+  return k;
+}
+inline void PutEightPixels(uint8_t* at, const ColourBlock& b) {
+  memcpy(at, &b.w[0], 8);
+  memcpy(at + 8, &b.w[1], 8);
+  memcpy(at + 16, &b.w[2], 8);
+}
 inline void PutSixteenPixels(uint8_t* at, const ColourBlock& b) {
-  PutEightPixels(at, b.words);
-  PutEightPixels(at + 24, b.words);
+  PutEightPixels(at, b);
+  PutEightPixels(at + 24, b);
 }
 inline bool SixteenPixelsAll(const uint8_t* at, uint8_t fill) {
   // Machine words, each loaded on its own (one copy of all 48 bytes would go
@@ -151,13 +150,10 @@ inline bool SixteenPixelsAll(const uint8_t* at, uint8_t fill) {
 // Fills n pixels from `at` with one colour, sixteen pixels a step.
 inline void FillColour(uint8_t* at, size_t n, Colour colour) {
   if (n >= 8) {
-    ColourWords words = MakeColourWords(colour);
-    if (n >= 16) {
-      ColourBlock block = MakeColourBlock(words);
-      for (; n >= 16; n -= 16, at += 48) PutSixteenPixels(at, block);
-    }
+    ColourBlock block = MakeColourBlock(colour);
+    for (; n >= 16; n -= 16, at += 48) PutSixteenPixels(at, block);
     if (n >= 8) {
-      PutEightPixels(at, words);
+      PutEightPixels(at, block);
       n -= 8;
       at += 24;
     }
