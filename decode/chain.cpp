@@ -87,6 +87,25 @@ inline int ReadRun(ChainReader* r, uint64_t* run) {
   return 1;
 }
 
+// The next bit to read as a byte of the input and a bit within it, 0 for
+// its top bit, and back. Positions are bytes and bits apart rather than one
+// bit count, which would wrap at 512 MiB in a 32-bit word.
+inline void GetPosition(const ChainReader* r, size_t* byte, int* shift) {
+  *byte = r->next_byte - (size_t)((r->count + 7) >> 3);
+  *shift = (8 - (r->count & 7)) & 7;
+}
+inline void SetPosition(ChainReader* r, size_t byte, int shift) {
+  r->next_byte = byte;
+  r->buffer = 0;
+  r->count = 0;
+  if (shift) {
+    // The byte holds unread bits, so it lies in the input.
+    Refill(r);
+    r->buffer <<= shift;
+    r->count -= shift;
+  }
+}
+
 // Run codes of up to 8 bits (run lengths 0 to 29), by the next 8 bits: the
 // code's length and its run length; length 0 for a longer code.
 struct RunEntry {
@@ -439,39 +458,49 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
 
   uint64_t p = 0;
 #if UINTPTR_MAX <= 0xFFFFFFFFu
-  // A 32-bit word holds 24 bits after a refill: the run code (up to 24
-  // bits), the colour and the flag each come after a refill of their own.
-  // 12 input bytes beyond the buffer leave room for all three loads.
-  while (fast && r.length - r.next_byte >= 12) {
-    RefillWord(&r);
-    const RunEntry& e = kShortRuns.of[r.buffer >> (kWordBits - 8)];
+  // A 32-bit word holds too few bits for a whole record. Each record takes
+  // two loads straight from the input instead, at a byte and a bit within
+  // it: one for the run code (up to 24 bits), one for the colour and the
+  // flag. Neither waits on the bits left in a buffer, only on the position.
+  // 12 input bytes from the position leave room for both loads and for the
+  // chain reader's refill.
+  size_t byte;
+  int shift;
+  GetPosition(&r, &byte, &shift);
+  while (fast && r.length - byte >= 12) {
+    uint32_t w = LoadWord(r.source + byte) << shift;  // 25 input bits or more
+    const RunEntry& e = kShortRuns.of[w >> 24];
     int length = e.length;
     uint32_t run = e.run;
     if (!length) {
-      int ones = LeadingOnes(r.buffer);
+      int ones = LeadingOnes(w);
       if (ones >= kEndCodeOnes) return;
       int n = ones + 1;
       if (n > 12) break;
-      run = (uint32_t)((r.buffer << n) >> (32 - n)) + ((1u << n) - 2);
+      run = ((w << n) >> (32 - n)) + ((1u << n) - 2);
       length = 2 * n;
     }
-    r.buffer <<= length;
-    r.count -= length;
     p += run;
     if (p >= count) return;
-    RefillWord(&r);
+    shift += length;
+    byte += (size_t)(shift >> 3);
+    shift &= 7;
     // Fields blue, green, red: the first is the colour's low byte.
-    Colour colour = __builtin_bswap32(r.buffer) & 0xFFFFFFu;
-    r.buffer <<= 24;
-    r.count -= 24;
-    RefillWord(&r);
-    int chain = (int)(r.buffer >> 31);
-    r.buffer <<= 1;
-    r.count -= 1;
+    uint32_t v = LoadWord(r.source + byte) << shift;
+    Colour colour = __builtin_bswap32(v) & 0xFFFFFFu;
+    int chain = (int)(v >> 7) & 1;
+    shift += 25;
+    byte += (size_t)(shift >> 3);
+    shift &= 7;
     out->Record(p, colour);
-    if (chain && !ReadChain(&r, p, colour, count, width, out, fast)) return;
+    if (chain) {
+      SetPosition(&r, byte, shift);
+      if (!ReadChain(&r, p, colour, count, width, out, fast)) return;
+      GetPosition(&r, &byte, &shift);
+    }
     p += 1;
   }
+  SetPosition(&r, byte, shift);
 #else
   while (fast && r.length - r.next_byte >= 8) {
     RefillWord(&r);
