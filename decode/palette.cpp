@@ -233,6 +233,12 @@ inline bool TakeShortRecords(BitBuffer* in, int64_t* run, int64_t pixel_count, O
     p = next;
     out->Run((uint64_t)p, (record >> 3) & 0xFFu);
     Skip(in, 17);
+    // A 32-bit word holds one record after a refill: refill here rather
+    // than go round the caller's loop for each.
+    if (!kWholeRecords) {
+      if (!FarFromEnd(in)) break;
+      RefillWord(in);
+    }
     record = (uint32_t)(in->bits >> (kWordBits - 17));
   } while (in->count >= 17 && IsShortRecord(record));
   bool took = p != *run;
