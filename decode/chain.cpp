@@ -464,10 +464,16 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
   // flag. Neither waits on the bits left in a buffer, only on the position.
   // 12 input bytes from the position leave room for both loads and for the
   // chain reader's refill.
+  //
+  // The run position is a machine word here too: a block that lies in
+  // memory counts fewer pixels than SIZE_MAX / 3, which leaves room for a
+  // run on top of any position inside it.
   size_t byte;
   int shift;
   GetPosition(&r, &byte, &shift);
-  while (fast && r.length - byte >= 12) {
+  const size_t pixels = (size_t)count;
+  size_t pos = (size_t)p;
+  while (fast && count <= SIZE_MAX / 3 && r.length - byte >= 12) {
     uint32_t w = LoadWord(r.source + byte) << shift;  // 25 input bits or more
     const RunEntry& e = kShortRuns.of[w >> 24];
     int length = e.length;
@@ -480,8 +486,8 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
       run = ((w << n) >> (32 - n)) + ((1u << n) - 2);
       length = 2 * n;
     }
-    p += run;
-    if (p >= count) return;
+    pos += run;
+    if (pos >= pixels) return;
     shift += length;
     byte += (size_t)(shift >> 3);
     shift &= 7;
@@ -492,14 +498,15 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
     shift += 25;
     byte += (size_t)(shift >> 3);
     shift &= 7;
-    out->Record(p, colour);
+    out->Record(pos, colour);
     if (chain) {
       SetPosition(&r, byte, shift);
-      if (!ReadChain(&r, p, colour, count, width, out, fast)) return;
+      if (!ReadChain(&r, pos, colour, count, width, out, fast)) return;
       GetPosition(&r, &byte, &shift);
     }
-    p += 1;
+    pos += 1;
   }
+  p = pos;
   SetPosition(&r, byte, shift);
 #else
   while (fast && r.length - r.next_byte >= 8) {
