@@ -217,8 +217,9 @@ struct Sweep {
 
   // Pixels [done, marked) where there are many of them. Between chain
   // pixels they are mostly unwritten: sixteen at a time are told by their
-  // 48 bytes all 255 and filled at once; other pixels go eight at a time,
-  // one by one. Returns where the few left over begin.
+  // 48 bytes all 255 and filled at once, and sixteen with no marker at all
+  // are passed over; other pixels go eight at a time, one by one. Returns
+  // where the few left over begin.
   size_t SettleMany(size_t marked) {
     uint8_t* at = block + 3 * done;
     size_t left = marked - done;
@@ -228,17 +229,29 @@ struct Sweep {
     // to the caller.
     const size_t keep = marked < count ? 0 : 1;
     while (left >= 8 + keep) {
-      if (left >= 16 && SixteenPixelsAll(at, 255)) {
-        if (fill_of != previous) {
-          fill_of = previous;
-          fill = MakeColourBlock(previous);
-        }
-        do {
-          PutSixteenPixels(at, fill);
+      if (left >= 16) {
+        // Sixteen pixels are mostly all unwritten, or, under a stretch of
+        // chains side by side, all written; the first pixel tells which
+        // test to make.
+        if (GetColourBeforeMore(at) == kUnwritten) {
+          if (SixteenPixelsAll(at, 255)) {
+            if (fill_of != previous) {
+              fill_of = previous;
+              fill = MakeColourBlock(previous);
+            }
+            do {
+              PutSixteenPixels(at, fill);
+              left -= 16;
+              at += 48;
+            } while (left >= 16 && SixteenPixelsAll(at, 255));
+            continue;
+          }
+        } else if (!SixteenPixelsWith(at, 255)) {
+          previous = GetColour(at + 45);
           left -= 16;
           at += 48;
-        } while (left >= 16 && SixteenPixelsAll(at, 255));
-        continue;
+          continue;
+        }
       }
       // Each pixel is read before the one before it is written back: that
       // store takes 4 bytes, reaching into it. Only two colours are live,

@@ -110,6 +110,16 @@ inline bool SixteenPixelsAll(const uint8_t* at, uint8_t fill) {
   __m128i c = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i*)(at + 32)), f);
   return _mm_movemask_epi8(_mm_and_si128(_mm_and_si128(a, b), c)) == 0xFFFF;
 }
+// Which of sixteen pixels hold `fill` in all three bytes: bit 3i for pixel i.
+const uint64_t kSixteenPixels = 0x249249249249u;
+inline uint64_t SixteenPixelsWith(const uint8_t* at, uint8_t fill) {
+  __m128i f = _mm_set1_epi8((char)fill);
+  uint64_t a = (uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128((const __m128i*)at), f));
+  uint64_t b = (uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128((const __m128i*)(at + 16)), f));
+  uint64_t c = (uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128((const __m128i*)(at + 32)), f));
+  uint64_t m = a | b << 16 | c << 32;
+  return m & m >> 1 & m >> 2 & kSixteenPixels;
+}
 #else
 // Eight pixels as three 8-byte words, in memory order.
 struct ColourBlock {
@@ -144,6 +154,13 @@ inline bool SixteenPixelsAll(const uint8_t* at, uint8_t fill) {
     differ |= w ^ spread;
   }
   return differ == 0;
+}
+const uint64_t kSixteenPixels = 0x249249249249u;
+inline uint64_t SixteenPixelsWith(const uint8_t* at, uint8_t fill) {
+  uint64_t m = 0;
+  for (int k = 0; k < 48; k += 3)
+    if (at[k] == fill && at[k + 1] == fill && at[k + 2] == fill) m |= (uint64_t)1 << k;
+  return m;
 }
 #endif
 
