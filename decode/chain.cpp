@@ -197,6 +197,7 @@ struct Marked {
       PutColour(block + q * stride, c);
     }
   }
+  size_t PlainRecords(ChainReader*, size_t p) { return p; }
 };
 
 // The final pass done along the way, for 3-byte pixels and rows of at least
@@ -340,6 +341,40 @@ struct Sweep {
       previous = c;
       done = p + 1;
     }
+  }
+  // Records of a run of 0 to 4 and no chain, one after another where no
+  // chain has gone ahead (a picture of short runs, one colour each): each
+  // takes five stores as in Record, with the sweep's state in registers.
+  // `p` is where the next run starts. Takes records while a word of input
+  // lies beyond the buffer; returns where the run after them starts.
+  size_t PlainRecords(ChainReader* r, size_t p) {
+    if (p != done || ahead > done) return p;
+    Colour last = previous;
+    while (r->length - r->next_byte >= kWordBytes) {
+      RefillWord(r);
+      const RunEntry& e = kShortRuns.of[r->buffer >> (kWordBits - 8)];
+      BitWord bits = r->buffer << e.length;
+      // A long run code has length 0 and takes this way out too, as its
+      // first bit is 1.
+      if (e.run > 4 || (bits >> (kWordBits - 25) & 1) || e.length == 0) break;
+      size_t at = p + e.run;
+      if (at + 5 > count) break;
+      uint8_t* run = block + 3 * p;
+      PutColourAndOneMore(run, last);
+      PutColourAndOneMore(run + 3, last);
+      PutColourAndOneMore(run + 6, last);
+      PutColourAndOneMore(run + 9, last);
+      Colour c = __builtin_bswap32((uint32_t)(bits >> (kWordBits - 24))) >> 8;
+      if (c != kUnwritten) last = c;
+      PutColourAndOneMore(block + 3 * at, last);
+      r->buffer = bits << 25;
+      r->count -= e.length + 25;
+      p = at + 1;
+    }
+    previous = last;
+    done = p;
+    ahead = p;
+    return p;
   }
   void Chain(size_t q, Colour c) { Put(q, c); }
   // A group's moves from q (whose pixel is written, so q < ahead) to last,
@@ -548,6 +583,7 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
     out->Record(p, colour);
     if (chain && !ReadChain(&r, p, colour, count, width, out, fast)) return;
     p += 1;
+    if (!chain) p = out->PlainRecords(&r, (size_t)p);
   }
 #endif
 

@@ -480,6 +480,33 @@ TEST(ChainLimits, RecordOnTheLastPixelIsWrittenOnePastEndsDecoding) {
   }
 }
 
+TEST(ChainLimits, ShortRunsPastTheBlocksEndWriteNothingBeyondIt) {
+  // Records of one short run and no chain, far more than the block holds,
+  // with input to spare after the end code: the runs meet the block's end
+  // at each of its last pixels. Guard bytes after the block stay as they were.
+  for (int width : {3, 4, 5, 7}) {
+    for (int height : {1, 2, 3}) {
+      for (uint32_t run = 0; run <= 4; run++) {
+        BitWriter w;
+        for (int i = 0; i < 3 * width * height + 8; i++) {
+          PutRun(&w, run);
+          PutColour(&w, (uint8_t)i, (uint8_t)(i * 7), 9);
+          w.Put(0, 1);
+        }
+        PutEnd(&w);
+        for (int i = 0; i < 32; i++) w.PutByte(0);
+        const size_t size = (size_t)width * height * 3;
+        Bytes block(size + 16, 0xA5);
+        DecodeJob job = {w.bytes.data(), block.data(), 0, width, height, 24, 3, w.bytes.size()};
+        DecodeChain(&job);
+        EXPECT_EQ(Bytes(block.begin() + size, block.end()), Bytes(16, 0xA5)) << width << "x" << height << " run " << run;
+        Bytes want = ReferenceFinal(ReferenceRecords(w.bytes, 0, width, height));
+        EXPECT_EQ(Bytes(block.begin(), block.begin() + size), want) << width << "x" << height << " run " << run;
+      }
+    }
+  }
+}
+
 TEST(ChainLimits, ChainPastTheBlockIsReadOnAndLaterRecordsStayInStep) {
   // Width 4, height 3: from pixel 2 the chain leaves the block after two
   // moves and goes on for many more; the next record still lands at 2 + 1 + 1.
