@@ -401,10 +401,17 @@ struct Sweep {
   // the block.
   void Straight(size_t q, size_t last, int moves, int64_t width, Colour c) {
     MarkThrough(block, &ahead, last, 255);
+    // Two rows a step, up to the last pixel itself.
     uint8_t* at = block + 3 * q;
+    uint8_t* const end = block + 3 * last;
     const ptrdiff_t row = 3 * (ptrdiff_t)width;
-    for (int k = 0; k < moves; k++) {
+    if (moves & 1) {
       at += row;
+      PutColour(at, c);
+    }
+    while (at != end) {
+      PutColour(at + row, c);
+      at += 2 * row;
       PutColour(at, c);
     }
   }
