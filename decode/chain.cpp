@@ -352,23 +352,26 @@ struct Sweep {
     Colour last = previous;
     while (r->length - r->next_byte >= kWordBytes) {
       RefillWord(r);
-      const RunEntry& e = kShortRuns.of[r->buffer >> (kWordBits - 8)];
-      BitWord bits = r->buffer << e.length;
-      // A long run code has length 0 and takes this way out too, as its
-      // first bit is 1.
-      if (e.run > 4 || (bits >> (kWordBits - 25) & 1) || e.length == 0) break;
-      size_t at = p + e.run;
+      // 00 and 01: runs 0 and 1; 10 vv: runs 2 to 5; 11: longer. The code's
+      // length comes from its first two bits alone, so that the next refill
+      // waits on no table.
+      uint32_t top = (uint32_t)(r->buffer >> (kWordBits - 2));
+      int length = 2 + (int)(top & 2);
+      uint32_t run = top < 2 ? top : 2 + (uint32_t)(r->buffer >> (kWordBits - 4) & 3);
+      BitWord bits = r->buffer << length;
+      if (top == 3 || run > 4 || (bits >> (kWordBits - 25) & 1)) break;
+      size_t at = p + run;
       if (at + 5 > count) break;
-      uint8_t* run = block + 3 * p;
-      PutColourAndOneMore(run, last);
-      PutColourAndOneMore(run + 3, last);
-      PutColourAndOneMore(run + 6, last);
-      PutColourAndOneMore(run + 9, last);
+      uint8_t* run_at = block + 3 * p;
+      PutColourAndOneMore(run_at, last);
+      PutColourAndOneMore(run_at + 3, last);
+      PutColourAndOneMore(run_at + 6, last);
+      PutColourAndOneMore(run_at + 9, last);
       Colour c = __builtin_bswap32((uint32_t)(bits >> (kWordBits - 24))) >> 8;
       if (c != kUnwritten) last = c;
       PutColourAndOneMore(block + 3 * at, last);
       r->buffer = bits << 25;
-      r->count -= e.length + 25;
+      r->count -= length + 25;
       p = at + 1;
     }
     previous = last;
