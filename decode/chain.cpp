@@ -198,6 +198,7 @@ struct Marked {
     }
   }
   size_t PlainRecords(ChainReader*, size_t p) { return p; }
+  size_t PlainRecordsAt(const uint8_t*, size_t, size_t*, int*, size_t p) { return p; }
 };
 
 // The final pass done along the way, for 3-byte pixels and rows of at least
@@ -374,6 +375,44 @@ struct Sweep {
       r->count -= length + 25;
       p = at + 1;
     }
+    previous = last;
+    done = p;
+    ahead = p;
+    return p;
+  }
+  // The same for a 32-bit word, which holds a run code or a colour and its
+  // flag, not both: each record is read at its byte and bit position in
+  // `source` (`length` bytes), in two loads.
+  size_t PlainRecordsAt(const uint8_t* source, size_t length, size_t* byte_at, int* shift_at, size_t p) {
+    if (p != done || ahead > done) return p;
+    size_t byte = *byte_at;
+    int shift = *shift_at;
+    Colour last = previous;
+    // 12 bytes: the two loads, 4 bytes each, and at most 4 bytes between.
+    while (length - byte >= 12) {
+      uint32_t w = (uint32_t)LoadWord(source + byte) << shift;
+      uint32_t top = w >> 30;
+      uint32_t run = top < 2 ? top : 2 + (w >> 28 & 3);
+      int fields = shift + 2 + (int)(top & 2);
+      uint32_t v = (uint32_t)LoadWord(source + byte + (size_t)(fields >> 3)) << (fields & 7);
+      if (top == 3 || run > 4 || (v >> 7 & 1)) break;
+      size_t at = p + run;
+      if (at + 5 > count) break;
+      uint8_t* run_at = block + 3 * p;
+      PutColourAndOneMore(run_at, last);
+      PutColourAndOneMore(run_at + 3, last);
+      PutColourAndOneMore(run_at + 6, last);
+      PutColourAndOneMore(run_at + 9, last);
+      Colour c = __builtin_bswap32(v) & 0xFFFFFFu;
+      if (c != kUnwritten) last = c;
+      PutColourAndOneMore(block + 3 * at, last);
+      fields += 25;
+      byte += (size_t)(fields >> 3);
+      shift = fields & 7;
+      p = at + 1;
+    }
+    *byte_at = byte;
+    *shift_at = shift;
     previous = last;
     done = p;
     ahead = p;
@@ -563,6 +602,7 @@ void ReadRecords(const DecodeJob* job, Out* out, int fast) {
       GetPosition(&r, &byte, &shift);
     }
     pos += 1;
+    if (!chain) pos = out->PlainRecordsAt(r.source, r.length, &byte, &shift, pos);
   }
   p = pos;
   SetPosition(&r, byte, shift);
