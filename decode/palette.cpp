@@ -198,10 +198,17 @@ struct Sweep {
   // in each row.
   void Straight(size_t q, size_t last, int moves, int64_t width, uint32_t index) {
     MarkThrough(pixels, &ahead, last, 0);
+    // Two rows a step, up to the last pixel itself.
     uint8_t* at = pixels + 3 * q;
+    uint8_t* const end = pixels + 3 * last;
     const ptrdiff_t row = 3 * (ptrdiff_t)width;
-    for (int k = 0; k < moves; k++) {
+    if (moves & 1) {
       at += row;
+      at[0] = (uint8_t)index;
+    }
+    while (at != end) {
+      at[row] = (uint8_t)index;
+      at += 2 * row;
       at[0] = (uint8_t)index;
     }
   }
