@@ -315,21 +315,28 @@ struct Sweep {
     }
     PutColour(at, c);
   }
+  // Pixels from `from` up to `at` (at most 4 of them, all untouched) take
+  // `last`, and pixel `at` the record's colour c; returns the colour that
+  // follows. Four stores of 4 bytes cover the run, and any beyond `at` land
+  // on untouched pixels again. Precondition: at + 5 <= count.
+  Colour PutShortRun(size_t from, size_t at, Colour last, Colour c) {
+    uint8_t* run = block + 3 * from;
+    PutColourAndOneMore(run, last);
+    PutColourAndOneMore(run + 3, last);
+    PutColourAndOneMore(run + 6, last);
+    PutColourAndOneMore(run + 9, last);
+    // A record of the marker's colour is no record: its pixel takes the
+    // previous colour, as the final pass would give it.
+    if (c != kUnwritten) last = c;
+    PutColourAndOneMore(block + 3 * at, last);
+    return last;
+  }
   void Record(size_t p, Colour c) {
     // Where no chain has gone past the last record (the usual case in a
     // picture of many short runs), the pixels before p are untouched and
-    // take the previous colour outright: four stores of 4 bytes cover a run
-    // of 1 to 4, and any beyond p land on untouched pixels again.
+    // take the previous colour outright.
     if (p != done && ahead <= done && p - done <= 4 && count - p >= 5) {
-      uint8_t* at = block + 3 * done;
-      PutColourAndOneMore(at, previous);
-      PutColourAndOneMore(at + 3, previous);
-      PutColourAndOneMore(at + 6, previous);
-      PutColourAndOneMore(at + 9, previous);
-      // A record of the marker's colour is no record: its pixel takes the
-      // previous colour, as the final pass would give it.
-      if (c != kUnwritten) previous = c;
-      PutColourAndOneMore(block + 3 * p, previous);
+      previous = PutShortRun(done, p, previous, c);
       done = p + 1;
       ahead = done;
       return;
@@ -345,7 +352,8 @@ struct Sweep {
   }
   // Records of a run of 0 to 4 and no chain, one after another where no
   // chain has gone ahead (a picture of short runs, one colour each): each
-  // takes five stores as in Record, with the sweep's state in registers.
+  // takes the stores of Record's short run, with the sweep's state in
+  // registers.
   // `p` is where the next run starts. Takes records while a word of input
   // lies beyond the buffer; returns where the run after them starts.
   size_t PlainRecords(ChainReader* r, size_t p) {
@@ -363,14 +371,7 @@ struct Sweep {
       if (top == 3 || run > 4 || (bits >> (kWordBits - 25) & 1)) break;
       size_t at = p + run;
       if (at + 5 > count) break;
-      uint8_t* run_at = block + 3 * p;
-      PutColourAndOneMore(run_at, last);
-      PutColourAndOneMore(run_at + 3, last);
-      PutColourAndOneMore(run_at + 6, last);
-      PutColourAndOneMore(run_at + 9, last);
-      Colour c = __builtin_bswap32((uint32_t)(bits >> (kWordBits - 24))) >> 8;
-      if (c != kUnwritten) last = c;
-      PutColourAndOneMore(block + 3 * at, last);
+      last = PutShortRun(p, at, last, __builtin_bswap32((uint32_t)(bits >> (kWordBits - 24))) >> 8);
       r->buffer = bits << 25;
       r->count -= length + 25;
       p = at + 1;
@@ -398,14 +399,7 @@ struct Sweep {
       if (top == 3 || run > 4 || (v >> 7 & 1)) break;
       size_t at = p + run;
       if (at + 5 > count) break;
-      uint8_t* run_at = block + 3 * p;
-      PutColourAndOneMore(run_at, last);
-      PutColourAndOneMore(run_at + 3, last);
-      PutColourAndOneMore(run_at + 6, last);
-      PutColourAndOneMore(run_at + 9, last);
-      Colour c = __builtin_bswap32(v) & 0xFFFFFFu;
-      if (c != kUnwritten) last = c;
-      PutColourAndOneMore(block + 3 * at, last);
+      last = PutShortRun(p, at, last, __builtin_bswap32(v) & 0xFFFFFFu);
       fields += 25;
       byte += (size_t)(fields >> 3);
       shift = fields & 7;
