@@ -151,7 +151,10 @@ struct MoveGroup {
   uint8_t moves;
   int8_t columns;
   int8_t step[4];
-  uint8_t pad[2];
+  // The bits taken with the moves: the chain-end code 000 as well where it
+  // follows them within the 8 bits (a short chain, one or two moves).
+  uint8_t length;
+  uint8_t ends;
 };
 struct MoveGroups {
   MoveGroup of[256];
@@ -168,6 +171,8 @@ constexpr MoveGroups MakeMoveGroups() {
     }
     t.of[bits].moves = (uint8_t)n;
     t.of[bits].columns = (int8_t)sum;
+    t.of[bits].ends = n <= 2 && ((bits << (2 * n)) & 0xE0) == 0;
+    t.of[bits].length = (uint8_t)(2 * n + (t.of[bits].ends ? 3 : 0));
   }
   return t;
 }
@@ -494,8 +499,9 @@ __attribute__((always_inline)) inline int ReadChain(ChainReader* r, uint64_t p, 
           int64_t last = q + g.moves * width + g.columns;
           if ((uint64_t)last < count) {
             out->Group((uint64_t)q, (uint64_t)last, g, width, colour);
-            r->buffer <<= 2 * g.moves;
-            r->count -= 2 * g.moves;
+            r->buffer <<= g.length;
+            r->count -= g.length;
+            if (g.ends) return 1;
             q = last;
             continue;
           }
