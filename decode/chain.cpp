@@ -360,9 +360,10 @@ struct Sweep {
   // takes the stores of Record's short run, with the sweep's state in
   // registers.
   // `p` is where the next run starts. Takes records while a word of input
-  // lies beyond the buffer; returns where the run after them starts.
+  // lies beyond the buffer; returns where the run after them starts. For a
+  // 64-bit word, which holds a whole record after a refill.
   size_t PlainRecords(ChainReader* r, size_t p) {
-    if (p != done || ahead > done) return p;
+    if (kWordBits < 64 || p != done || ahead > done) return p;
     Colour last = previous;
     while (r->length - r->next_byte >= kWordBytes) {
       RefillWord(r);
@@ -390,7 +391,7 @@ struct Sweep {
   // flag, not both: each record is read at its byte and bit position in
   // `source` (`length` bytes), in two loads.
   size_t PlainRecordsAt(const uint8_t* source, size_t length, size_t* byte_at, int* shift_at, size_t p) {
-    if (p != done || ahead > done) return p;
+    if (kWordBits != 32 || p != done || ahead > done) return p;
     size_t byte = *byte_at;
     int shift = *shift_at;
     Colour last = previous;
