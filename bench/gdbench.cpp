@@ -24,18 +24,6 @@
 
 namespace {
 
-typedef void (*DecoderFn)(const DecodeJob* job);
-
-DecoderFn ReferenceFor(GdCoding coding) {
-  switch (coding) {
-    case kCodingRaw: return ReferenceCopyRaw;
-    case kCodingLz: return ReferenceDecodeLz;
-    case kCodingChain: return ReferenceDecodeChain;
-    case kCodingPalette: return ReferenceDecodePaletteChain;
-  }
-  return ReferenceCopyRaw;
-}
-
 const char* CodingName(GdCoding coding) {
   switch (coding) {
     case kCodingRaw: return "raw";

@@ -213,3 +213,13 @@ void ReferenceDecodePaletteChain(const DecodeJob* job) {
     at[2] = colour[2];
   }
 }
+
+DecoderFn ReferenceFor(GdCoding coding) {
+  switch (coding) {
+    case kCodingRaw: return ReferenceCopyRaw;
+    case kCodingLz: return ReferenceDecodeLz;
+    case kCodingChain: return ReferenceDecodeChain;
+    case kCodingPalette: return ReferenceDecodePaletteChain;
+  }
+  return ReferenceCopyRaw;
+}

@@ -10,10 +10,15 @@
 #define VESK_BENCH_REFERENCE_H
 
 #include "decode/decode.h"
+#include "format/variant.h"
 
 void ReferenceCopyRaw(const DecodeJob* job);
 void ReferenceDecodeLz(const DecodeJob* job);
 void ReferenceDecodeChain(const DecodeJob* job);
 void ReferenceDecodePaletteChain(const DecodeJob* job);
+
+// The reference decoder of a variant's coding.
+typedef void (*DecoderFn)(const DecodeJob* job);
+DecoderFn ReferenceFor(GdCoding coding);
 
 #endif

@@ -13,15 +13,6 @@
 #include "decode/dispatch.h"
 #include "format/variant.h"
 
-static void RunReference(GdCoding coding, const DecodeJob* job) {
-  switch (coding) {
-    case kCodingRaw: ReferenceCopyRaw(job); break;
-    case kCodingLz: ReferenceDecodeLz(job); break;
-    case kCodingChain: ReferenceDecodeChain(job); break;
-    case kCodingPalette: ReferenceDecodePaletteChain(job); break;
-  }
-}
-
 int main(int argc, char** argv) {
   if (argc < 3) {
     fprintf(stderr, "usage: decode_once FILE REPS [ref]\n");
@@ -47,7 +38,7 @@ int main(int argc, char** argv) {
   const bool reference = argc > 3 && strcmp(argv[3], "ref") == 0;
   for (int i = 0, reps = atoi(argv[2]); i < reps; i++) {
     if (reference)
-      RunReference(row.decoder, &job);
+      ReferenceFor(row.decoder)(&job);
     else
       RunDecoder(row.decoder, &job);
   }
