@@ -367,19 +367,30 @@ struct Sweep {
     Colour last = previous;
     while (r->length - r->next_byte >= kWordBytes) {
       RefillWord(r);
-      // 00 and 01: runs 0 and 1; 10 vv: runs 2 to 5; 11: longer. The code's
-      // length comes from its first two bits alone, so that the next refill
-      // waits on no table.
+      // 00 and 01: runs 0 and 1; 10 vv: runs 2 to 5; 11: longer. The two
+      // lengths go different ways, so that the next refill waits on a
+      // predicted branch rather than on the bits of this one.
       uint32_t top = (uint32_t)(r->buffer >> (kWordBits - 2));
-      int length = 2 + (int)(top & 2);
-      uint32_t run = top < 2 ? top : 2 + (uint32_t)(r->buffer >> (kWordBits - 4) & 3);
-      BitWord bits = r->buffer << length;
-      if (top == 3 || run > 4 || (bits >> (kWordBits - 25) & 1)) break;
+      uint32_t run;
+      BitWord bits;
+      int taken;
+      if (top < 2) {
+        run = top;
+        bits = r->buffer << 2;
+        taken = 2 + 25;
+      } else {
+        run = 2 + (uint32_t)(r->buffer >> (kWordBits - 4) & 3);
+        if (top == 3 || run > 4) break;
+        bits = r->buffer << 4;
+        taken = 4 + 25;
+        asm("" : "+r"(bits));
+      }
+      if (bits >> (kWordBits - 25) & 1) break;
       size_t at = p + run;
       if (at + 5 > count) break;
       last = PutShortRun(p, at, last, __builtin_bswap32((uint32_t)(bits >> (kWordBits - 24))) >> 8);
       r->buffer = bits << 25;
-      r->count -= length + 25;
+      r->count -= taken;
       p = at + 1;
     }
     previous = last;
@@ -399,10 +410,20 @@ struct Sweep {
     while (length - byte >= 12) {
       uint32_t w = (uint32_t)LoadWord(source + byte) << shift;
       uint32_t top = w >> 30;
-      uint32_t run = top < 2 ? top : 2 + (w >> 28 & 3);
-      int fields = shift + 2 + (int)(top & 2);
+      // As in the 64-bit loop, the two code lengths go different ways.
+      uint32_t run;
+      int fields;
+      if (top < 2) {
+        run = top;
+        fields = shift + 2;
+      } else {
+        run = 2 + (w >> 28 & 3);
+        if (top == 3 || run > 4) break;
+        fields = shift + 4;
+        asm("" : "+r"(fields));
+      }
       uint32_t v = (uint32_t)LoadWord(source + byte + (size_t)(fields >> 3)) << (fields & 7);
-      if (top == 3 || run > 4 || (v >> 7 & 1)) break;
+      if (v >> 7 & 1) break;
       size_t at = p + run;
       if (at + 5 > count) break;
       last = PutShortRun(p, at, last, __builtin_bswap32(v) & 0xFFFFFFu);
