@@ -383,6 +383,7 @@ struct Sweep {
         if (top == 3 || run > 4) break;
         bits = r->buffer << 4;
         taken = 4 + 25;
+        // Keeps the compiler from merging the two ways into a select.
         asm("" : "+r"(bits));
       }
       if (bits >> (kWordBits - 25) & 1) break;
@@ -420,7 +421,7 @@ struct Sweep {
         run = 2 + (w >> 28 & 3);
         if (top == 3 || run > 4) break;
         fields = shift + 4;
-        asm("" : "+r"(fields));
+        asm("" : "+r"(fields));  // two ways, not a select
       }
       uint32_t v = (uint32_t)LoadWord(source + byte + (size_t)(fields >> 3)) << (fields & 7);
       if (v >> 7 & 1) break;
