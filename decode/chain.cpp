@@ -358,10 +358,10 @@ struct Sweep {
   // Records of a run of 0 to 4 and no chain, one after another where no
   // chain has gone ahead (a picture of short runs, one colour each): each
   // takes the stores of Record's short run, with the sweep's state in
-  // registers.
-  // `p` is where the next run starts. Takes records while a word of input
-  // lies beyond the buffer; returns where the run after them starts. For a
-  // 64-bit word, which holds a whole record after a refill.
+  // registers. `p` is where the next run starts; returns where the run after
+  // the records taken starts. For a 64-bit word, which holds a whole record
+  // after a refill: records are taken while a word of input lies beyond the
+  // buffer.
   size_t PlainRecords(ChainReader* r, size_t p) {
     if (kWordBits < 64 || p != done || ahead > done) return p;
     Colour last = previous;
