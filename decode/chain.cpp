@@ -241,7 +241,7 @@ struct Sweep {
         // chains side by side, all written; the first pixel tells which
         // test to make.
         if (GetColourBeforeMore(at) == kUnwritten) {
-          if (SixteenPixelsAll(at, 255)) {
+          if (SixteenPixelsAllOnes(at)) {
             if (fill_of != previous) {
               fill_of = previous;
               fill = MakeColourBlock(previous);
@@ -250,7 +250,7 @@ struct Sweep {
               PutSixteenPixels(at, fill);
               left -= 16;
               at += 48;
-            } while (left >= 16 && SixteenPixelsAll(at, 255));
+            } while (left >= 16 && SixteenPixelsAllOnes(at));
             continue;
           }
         } else if (!SixteenPixelsWith(at, 255)) {

@@ -123,6 +123,15 @@ inline bool SixteenPixelsAll(const uint8_t* at, uint8_t fill) {
   __m128i c = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i*)(at + 32)), f);
   return _mm_movemask_epi8(_mm_and_si128(_mm_and_si128(a, b), c)) == 0xFFFF;
 }
+// The same for a fill of 255: all 48 bytes are 255 where their minimum is,
+// one compare rather than three.
+inline bool SixteenPixelsAllOnes(const uint8_t* at) {
+  __m128i a = _mm_loadu_si128((const __m128i*)at);
+  __m128i b = _mm_loadu_si128((const __m128i*)(at + 16));
+  __m128i c = _mm_loadu_si128((const __m128i*)(at + 32));
+  __m128i m = _mm_min_epu8(_mm_min_epu8(a, b), c);
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(m, _mm_set1_epi8(-1))) == 0xFFFF;
+}
 // Which of sixteen pixels hold `fill` in all three bytes: bit 3i for pixel i.
 const uint64_t kSixteenPixels = 0x249249249249u;
 inline uint64_t SixteenPixelsWith(const uint8_t* at, uint8_t fill) {
@@ -168,6 +177,7 @@ inline bool SixteenPixelsAll(const uint8_t* at, uint8_t fill) {
   }
   return differ == 0;
 }
+inline bool SixteenPixelsAllOnes(const uint8_t* at) { return SixteenPixelsAll(at, 255); }
 const uint64_t kSixteenPixels = 0x249249249249u;
 inline uint64_t SixteenPixelsWith(const uint8_t* at, uint8_t fill) {
   uint64_t m = 0;
