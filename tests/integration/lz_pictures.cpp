@@ -43,3 +43,33 @@ CONTRACT_TEST(LzPicturesDecodeExactly) {
     CHECK(by_memory.pixels == pixels);
   }
 }
+
+// Runs that repeat every 1 to 7 bytes, long enough to be coded as strings of
+// the longest copy from the same distance, which the decoders store a
+// period at a time: each row has its own period and phase, and a few runs
+// break off at odd points, one just before the block's end.
+CONTRACT_TEST(LzRunsOfEveryPeriodDecodeExactly) {
+  const int width = 640, height = 480;
+  const size_t row = (size_t)width * 3;
+  std::vector<uint8_t> pixels((size_t)height * row);
+  uint32_t state = 12345;
+  for (int y = 0; y < height; y++) {
+    const size_t period = 1 + (size_t)y % 7;
+    uint8_t pattern[7];
+    for (size_t k = 0; k < period; k++) {
+      state = state * 1103515245u + 12345u;
+      pattern[k] = (uint8_t)(state >> 16);
+    }
+    // A break of a few other bytes somewhere in most rows.
+    const size_t break_at = (size_t)(y * 37) % row, break_length = (size_t)y % 5;
+    for (size_t x = 0; x < row; x++)
+      pixels[y * row + x] = x >= break_at && x < break_at + break_length ? (uint8_t)(x ^ y) : pattern[(x + y) % period];
+  }
+  pixels[pixels.size() - 7] ^= 0x55;
+  std::vector<uint8_t> stream;
+  CHECK_EQ(EncodeLz(pixels.data(), width, height, &stream), 1);
+  std::vector<uint8_t> picture = HeaderedPicture('2', 'l', stream);
+  Decoded got = DecodeMemory(plugin, picture);
+  CHECK_EQ(got.result, 0);
+  CHECK(got.pixels == pixels);
+}
