@@ -90,6 +90,16 @@ inline void CopyFromUnwritten(uint8_t* out, size_t written, size_t back, size_t 
 // Copies n (1 to 18) bytes from d bytes back, where the two ranges do not
 // overlap (d >= n), in a few fixed-size moves.
 inline void CopyApart(uint8_t* dst, const uint8_t* src, uint64_t n) {
+#if defined(__SSE2__)
+  if (n > 16) {
+    // Two 16-byte moves, overlapping, rather than three of 8 bytes.
+    __m128i a = _mm_loadu_si128((const __m128i*)src);
+    __m128i c = _mm_loadu_si128((const __m128i*)(src + n - 16));
+    _mm_storeu_si128((__m128i*)dst, a);
+    _mm_storeu_si128((__m128i*)(dst + n - 16), c);
+    return;
+  }
+#endif
   if (n >= 8) {
     uint64_t a, b, c;
     memcpy(&a, src, 8);
