@@ -372,8 +372,8 @@ inline size_t CopyRepeats(LzReader* r, uint8_t* out, size_t total, size_t room, 
       const Period p = PeriodBefore(out + at, back);
       const __m128i low = _mm_set_epi32(0, 0, (int)p.high, (int)p.low);
       const unsigned from = kRemainders.of[back][8];
-      const __m128i high = _mm_or_si128(_mm_srl_epi64(low, _mm_cvtsi32_si128(8 * from)),
-                                  _mm_sll_epi64(low, _mm_cvtsi32_si128(8 * (back - from))));
+      const __m128i high = _mm_or_si128(_mm_srl_epi64(low, _mm_cvtsi32_si128((int)(8 * from))),
+                                        _mm_sll_epi64(low, _mm_cvtsi32_si128((int)(8 * (back - from)))));
       const __m128i v = _mm_unpacklo_epi64(low, high);
       const size_t step16 = kPeriodStep16[back];
       do {
